@@ -1,0 +1,61 @@
+// A console run of the capture program's core until the windowed program exists: reads
+// "Talvex.cfg", enters the video folder, opens the log and runs the capture thread for a
+// few seconds. No video device is attached yet, so every working pass logs 015.
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <thread>
+
+#include "app/log.h"
+#include "app/settings.h"
+#include "app/talvex_messages.h"
+#include "capture/capture_loop.h"
+#include "common/system_calls.h"
+
+namespace {
+
+class NoDeviceSteps : public talvex::CaptureSteps {
+ public:
+  int grab_frame() override { return talvex::msg::kGrabberFailed; }
+  int write_frame_file(int) override { return talvex::msg::kBmpFileFailed; }
+  int make_snapshot(int) override { return talvex::msg::kJpgFileFailed; }
+  int ftp_upload(const char*, const talvex::FtpTexts&) override { return 38; }
+  bool detect_motion() override { return false; }
+  void start_recording() override {}
+  void stop_recording() override {}
+  void log_message(int number) override { talvex::log_message(number); }
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const int seconds = argc > 1 ? std::atoi(argv[1]) : 2;
+  talvex::Settings settings;
+  settings.video_folder = talvex::system_calls().current_directory(99);
+  const int read_result = talvex::read_settings(settings);
+  const bool entered = talvex::enter_folder(settings.video_folder.c_str());
+  talvex::log_open("Talvex.log");
+  if (read_result != talvex::msg::kOk) talvex::log_message(read_result);
+  if (!entered) {
+    settings.video_folder = talvex::system_calls().current_directory(99);
+    talvex::log_message(talvex::msg::kConfigFolderFailed);
+  }
+
+  NoDeviceSteps steps;
+  std::mutex graph_lock;
+  talvex::CaptureThread thread(settings, steps, graph_lock);
+  if (const int started = thread.start(); started != talvex::msg::kOk) {
+    talvex::log_message(started);
+  }
+  std::this_thread::sleep_for(std::chrono::seconds(seconds));
+  settings.capture_frames = false;
+  settings.motion_enabled = false;
+  thread.stop();
+
+  if (const int saved = talvex::write_settings(settings); saved != talvex::msg::kOk) {
+    talvex::log_message(saved);
+  }
+  talvex::log_close();
+  std::printf("ran %d s in %s\n", seconds, settings.video_folder.c_str());
+  return 0;
+}

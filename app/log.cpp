@@ -1,0 +1,68 @@
+#include "app/log.h"
+
+#include <cstring>
+
+#include "app/version.h"
+#include "common/message_catalogue.h"
+#include "common/system_calls.h"
+
+namespace talvex {
+namespace {
+
+constexpr std::size_t kLineBufferSize = 512;
+constexpr char kSeparator[] = "************************************************\n";
+
+}  // namespace
+
+void Log::open(const char* file_name) {
+  std::lock_guard<std::mutex> lock(stream_lock_);
+  if (stream_) return;
+  stream_ = system_calls().open_file(file_name, "a");
+  if (!stream_) return;
+  write_line(kSeparator);
+  char line[kLineBufferSize];
+  const CalendarTime t = system_calls().local_time();
+  std::snprintf(line, sizeof line, "%d-%d-%d %d:%d:%d %s v%s [I]\n", t.year, t.month, t.day, t.hour,
+                t.minute, t.second, TALVEX_PROGRAM_CAPTION, TALVEX_VERSION_TEXT);
+  write_line(line);
+}
+
+void Log::message(int number) {
+  // Format outside the lock; only the write is shared.
+  char line[kLineBufferSize];
+  const CalendarTime t = system_calls().local_time();
+  std::snprintf(line, sizeof line, "%d-%d-%d %d:%d:%d %s\n", t.year, t.month, t.day, t.hour,
+                t.minute, t.second, message_text(number));
+  std::lock_guard<std::mutex> lock(stream_lock_);
+  if (stream_) write_line(line);
+}
+
+void Log::close() {
+  std::lock_guard<std::mutex> lock(stream_lock_);
+  if (!stream_) return;
+  char line[kLineBufferSize];
+  const CalendarTime t = system_calls().local_time();
+  std::snprintf(line, sizeof line, "%d-%d-%d %d:%d:%d %s v%s [T]\n", t.year, t.month, t.day, t.hour,
+                t.minute, t.second, TALVEX_PROGRAM_CAPTION, TALVEX_VERSION_TEXT);
+  write_line(line);
+  write_line(kSeparator);
+  system_calls().close_file(stream_);
+  stream_ = nullptr;
+}
+
+bool Log::is_open() {
+  std::lock_guard<std::mutex> lock(stream_lock_);
+  return stream_ != nullptr;
+}
+
+void Log::write_line(const char* line) {
+  system_calls().write_file(line, std::strlen(line), stream_);
+  std::fflush(stream_);
+}
+
+Log& program_log() {
+  static Log log;
+  return log;
+}
+
+}  // namespace talvex

@@ -1,0 +1,315 @@
+#include "app/settings.h"
+
+#include <climits>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+
+#include "app/talvex_messages.h"
+#include "common/system_calls.h"
+
+namespace talvex {
+namespace {
+
+constexpr char kFirstLine[] = "/* Don't edit by hand. Use Talvex to change. */\n";
+constexpr char kFormatVersion[] = "1.4";
+constexpr char kTerminator[] = ">";
+constexpr char kNewFileSuffix[] = ".new";
+// GetCurrentDirectoryA is asked with this limit for the video folder.
+constexpr std::size_t kFolderLimit = 99;
+// Line 1 is read with the classic 511-byte limit. Line 2 gets room for the longest line
+// that settings_file_text can produce, so a record with long names always reads back.
+constexpr int kFirstLineLimit = 511;
+constexpr int kLineBufferSize = 1024;
+// The scanned password word is held in 32 bytes before it is unscrambled.
+constexpr std::size_t kPasswordWordSize = 32;
+
+struct PasswordKey {
+  char letter;
+  int shift;
+};
+constexpr PasswordKey kPasswordKeys[] = {{'c', 1}, {'j', 2}, {'w', 3}};
+
+bool is_blank(char c) {
+  return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
+
+// Reads line 2 the way the "%s %d ... %f ..." scan does: each conversion skips blanks;
+// the first conversion that fails ends the scan.
+class LineScanner {
+ public:
+  explicit LineScanner(const char* text) : p_(text) {}
+
+  bool word(std::string& out) {
+    skip_blanks();
+    if (*p_ == '\0') return false;
+    const char* start = p_;
+    while (*p_ != '\0' && !is_blank(*p_)) ++p_;
+    out.assign(start, p_);
+    return true;
+  }
+
+  // An int; values past the int range saturate instead of overflowing.
+  bool integer(int& out) {
+    skip_blanks();
+    const char* q = p_;
+    bool negative = false;
+    if (*q == '+' || *q == '-') negative = *q++ == '-';
+    if (*q < '0' || *q > '9') return false;
+    long long value = 0;
+    for (; *q >= '0' && *q <= '9'; ++q) {
+      if (value <= static_cast<long long>(INT_MAX) + 1) value = value * 10 + (*q - '0');
+    }
+    if (negative) value = -value;
+    if (value > INT_MAX) value = INT_MAX;
+    if (value < INT_MIN) value = INT_MIN;
+    out = static_cast<int>(value);
+    p_ = q;
+    return true;
+  }
+
+  bool real(float& out) {
+    skip_blanks();
+    char* end = nullptr;
+    const float value = std::strtof(p_, &end);
+    if (end == p_) return false;
+    out = value;
+    p_ = end;
+    return true;
+  }
+
+ private:
+  void skip_blanks() {
+    while (is_blank(*p_)) ++p_;
+  }
+  const char* p_;
+};
+
+// The words of line 2 in the order of the file.
+struct FileFields {
+  std::string version;
+  int window_x = 0;
+  int window_y = 0;
+  std::string video_device;
+  std::string compressor;
+  int capture_frames = 0;
+  int capture_video = 0;
+  std::string video_folder;
+  int ftp_enabled = 0;
+  std::string ftp_server;
+  int ftp_port = 0;
+  std::string ftp_user;
+  std::string ftp_password;
+  std::string ftp_destination;
+  int motion_enabled = 0;
+  float motion_threshold = 0;
+  int motion_duration = 0;
+  std::string terminator;
+};
+
+// Scans as many fields as line up; the fields after the first failure stay empty.
+void scan_fields(const char* line, FileFields& f) {
+  LineScanner s(line);
+  (void)(s.word(f.version) && s.integer(f.window_x) && s.integer(f.window_y) &&
+         s.word(f.video_device) && s.word(f.compressor) && s.integer(f.capture_frames) &&
+         s.integer(f.capture_video) && s.word(f.video_folder) && s.integer(f.ftp_enabled) &&
+         s.word(f.ftp_server) && s.integer(f.ftp_port) && s.word(f.ftp_user) &&
+         s.word(f.ftp_password) && s.word(f.ftp_destination) && s.integer(f.motion_enabled) &&
+         s.real(f.motion_threshold) && s.integer(f.motion_duration) && s.word(f.terminator));
+}
+
+// A flag takes the low byte of its scanned number.
+bool flag_from(int value) { return (value & 0xFF) != 0; }
+
+std::string replace_all(std::string_view text, char from, char to) {
+  std::string out(text);
+  for (char& c : out) {
+    if (c == from) c = to;
+  }
+  return out;
+}
+
+// The video folder when the file leaves it to the current directory. A directory too long
+// for the field is kept as ".", which enters nothing and stays where the program is.
+std::string current_folder() {
+  std::string folder = system_calls().current_directory(kFolderLimit);
+  return folder.empty() ? std::string(".") : folder;
+}
+
+std::string decode_ftp_text(const std::string& word) { return word == "_" ? kEmptyFtpText : word; }
+
+// An empty text would leave an empty word and shift every later field, so it is written
+// as the word that reads back as "nothing chosen".
+std::string encode_word(std::string_view text, char blank_as, const char* when_empty) {
+  return text.empty() ? std::string(when_empty) : replace_all(text, ' ', blank_as);
+}
+
+std::string encode_ftp_text(std::string_view text) {
+  return (text.empty() || text == kEmptyFtpText) ? std::string("_") : std::string(text);
+}
+
+}  // namespace
+
+void apply_default_settings(Settings& settings) {
+  settings.window_x = -1;
+  settings.window_y = -1;
+  settings.video_device = kNoneName;
+  settings.compressor = kNoneName;
+  settings.capture_frames = false;
+  settings.capture_video = false;
+  settings.video_folder = current_folder();
+  settings.ftp_enabled = false;
+  settings.set_ftp(FtpTexts{});
+  settings.motion_enabled = false;
+  settings.motion_threshold = 7.5f;
+  settings.motion_duration = 30;
+  settings.compression_enabled = false;
+}
+
+int read_settings_from(std::FILE* file, Settings& settings) {
+  char line[kLineBufferSize] = {};
+  // Line 1 is skipped. When line 2 is missing the buffer still holds line 1, whose words
+  // then fail the version check.
+  if (std::fgets(line, kFirstLineLimit, file)) std::fgets(line, kLineBufferSize - 1, file);
+
+  FileFields f;
+  scan_fields(line, f);
+  if (f.version != kFormatVersion) {
+    apply_default_settings(settings);
+    return msg::kConfigVersion;
+  }
+  if (f.terminator != kTerminator) {
+    apply_default_settings(settings);
+    return msg::kConfigTerminator;
+  }
+
+  settings.window_x = f.window_x;
+  settings.window_y = f.window_y;
+  settings.video_device = replace_all(f.video_device, '_', ' ');
+  settings.compressor = replace_all(f.compressor, '_', ' ');
+  settings.capture_frames = flag_from(f.capture_frames);
+  settings.motion_enabled = flag_from(f.motion_enabled);
+  // Continuous recording and motion detection are never on together; motion wins.
+  settings.capture_video = flag_from(f.capture_video) && !settings.motion_enabled;
+  settings.video_folder =
+      f.video_folder == "_" ? current_folder() : replace_all(f.video_folder, '>', ' ');
+  settings.ftp_enabled = flag_from(f.ftp_enabled);
+
+  FtpTexts ftp;
+  ftp.server = decode_ftp_text(f.ftp_server);
+  ftp.port = f.ftp_port;
+  ftp.user = decode_ftp_text(f.ftp_user);
+  const FixedText<kPasswordWordSize> password_word(f.ftp_password);
+  ftp.password =
+      password_word == "_" ? std::string(kEmptyFtpText) : unscramble_password(password_word.view());
+  ftp.destination = decode_ftp_text(f.ftp_destination);
+  settings.set_ftp(ftp);
+
+  // A threshold that is not a number would never compare; keep the default instead.
+  settings.motion_threshold = std::isfinite(f.motion_threshold) ? f.motion_threshold : 7.5f;
+  settings.motion_duration = f.motion_duration;
+  return msg::kOk;
+}
+
+int read_settings(Settings& settings) {
+  ScopedFile file(system_calls().open_file(kConfigFileName, "r"));
+  if (!file) {
+    apply_default_settings(settings);
+    return msg::kConfigMissing;
+  }
+  return read_settings_from(file.get(), settings);
+}
+
+std::string settings_file_text(const Settings& settings) {
+  const FtpTexts ftp = settings.ftp();
+  const std::string password = (ftp.password == kEmptyFtpText || ftp.password == "_")
+                                   ? std::string("_")
+                                   : scramble_password(ftp.password.view());
+  const std::string device = encode_word(settings.video_device.view(), '_', kNoneName);
+  const std::string compressor = encode_word(settings.compressor.view(), '_', kNoneName);
+  const std::string folder = encode_word(settings.video_folder.view(), '>', "_");
+  const std::string server = encode_ftp_text(ftp.server.view());
+  const std::string user = encode_ftp_text(ftp.user.view());
+  const std::string destination = encode_ftp_text(ftp.destination.view());
+
+  constexpr char kLineFormat[] = "%s %d %d %s %s %d %d %s %d %s %d %s %s %s %d %f %d %s";
+  auto format = [&](char* out, std::size_t size) {
+    return std::snprintf(
+        out, size, kLineFormat, kFormatVersion, settings.window_x, settings.window_y,
+        device.c_str(), compressor.c_str(), settings.capture_frames ? 1 : 0,
+        settings.capture_video ? 1 : 0, folder.c_str(), settings.ftp_enabled ? 1 : 0,
+        server.c_str(), ftp.port, user.c_str(), password.c_str(), destination.c_str(),
+        settings.motion_enabled ? 1 : 0, static_cast<double>(settings.motion_threshold.load()),
+        settings.motion_duration.load(), kTerminator);
+  };
+  // The whole line is always written, however long the texts and numbers are.
+  const int length = format(nullptr, 0);
+  std::string line(static_cast<std::size_t>(length > 0 ? length : 0), '\0');
+  format(line.data(), line.size() + 1);
+  return kFirstLine + line;
+}
+
+int write_settings(const Settings& settings) {
+  const std::string text = settings_file_text(settings);
+  const std::string new_name = std::string(kConfigFileName) + kNewFileSuffix;
+  const SystemCalls& sys = system_calls();
+
+  ScopedFile file(sys.open_file(new_name.c_str(), "w+b"));
+  if (!file) return msg::kConfigSaveFailed;
+  bool written = sys.write_file(text.data(), text.size(), file.get()) == text.size();
+  written = std::fflush(file.get()) == 0 && written;
+  written = file.close() && written;
+  if (!written || !sys.replace_file(new_name.c_str(), kConfigFileName)) {
+    sys.remove_file(new_name.c_str());
+    return msg::kConfigSaveFailed;
+  }
+  return msg::kOk;
+}
+
+bool enter_folder(const char* path) {
+  if (path == nullptr || *path == '\0') return false;
+  if (std::strcmp(path, "_") == 0 || std::strcmp(path, ".") == 0) return true;
+  return system_calls().set_current_directory(path);
+}
+
+std::string scramble_password(std::string_view text) {
+  return scramble_password(text, system_calls().utc_time().second);
+}
+
+std::string scramble_password(std::string_view text, int utc_second) {
+  if (text == " " || text == "_") return "_";
+  // The key comes from the second. A key that would turn a byte into a NUL or a blank
+  // would cut the line or shift its words, so the next key that keeps every byte a word
+  // character is taken instead; every key still reads back with unscramble_password.
+  const int first = ((utc_second % 3) + 3) % 3;
+  for (int i = 0; i < 3; ++i) {
+    const PasswordKey key = kPasswordKeys[(first + i) % 3];
+    std::string out(1, key.letter);
+    bool usable = true;
+    for (unsigned char c : text) {
+      const char scrambled = static_cast<char>((c + key.shift) & 0xFF);
+      usable = usable && scrambled != '\0' && !is_blank(scrambled);
+      out += scrambled;
+    }
+    if (usable) return out;
+  }
+  // No key can hold this password in the file; it is not saved rather than breaking
+  // every other setting.
+  return "_";
+}
+
+std::string unscramble_password(std::string_view text) {
+  if (text == " " || text == "_") return " ";
+  if (text.empty()) return " ";
+  int shift = 0;
+  for (const PasswordKey& key : kPasswordKeys) {
+    if (text[0] == key.letter) shift = key.shift;
+  }
+  if (shift == 0) return " ";
+  std::string out;
+  out.reserve(text.size() - 1);
+  for (unsigned char c : text.substr(1)) out += static_cast<char>((c - shift) & 0xFF);
+  return out;
+}
+
+}  // namespace talvex

@@ -1,0 +1,363 @@
+#include "app/settings.h"
+
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <string>
+
+#include "app/talvex_messages.h"
+#include "tests/core/test_support.h"
+
+namespace talvex {
+namespace {
+
+using testing::read_bytes;
+using testing::write_bytes;
+
+constexpr char kLine1[] = "/* Don't edit by hand. Use Talvex to change. */\n";
+constexpr char kDefaultsLine[] =
+    "1.4 -1 -1 <none> <none> 0 0 C:\\Video>Files 0 _ 21 _ _ _ 0 7.500000 30 >";
+
+class SettingsTest : public ::testing::Test {
+ protected:
+  SettingsTest() {
+    testing::fixed_second = 3;
+    sys_->utc_time = testing::fixed_time;
+    sys_->local_time = testing::fixed_time;
+  }
+  std::string cwd() { return system_calls().current_directory(99); }
+
+  testing::ScopedSystemCalls sys_;
+  testing::ScratchDirectory dir_;
+};
+
+// Every field away from its default, so a reset to defaults cannot pass unnoticed.
+void fill_non_defaults(Settings& s) {
+  s.window_x = 120;
+  s.window_y = -7;
+  s.video_device = "USB Video Device";
+  s.compressor = "MJPEG Compressor";
+  s.capture_frames = true;
+  s.capture_video = true;
+  s.video_folder = "C:\\My Videos";
+  s.ftp_enabled = true;
+  FtpTexts ftp;
+  ftp.server = "ftp.example.org";
+  ftp.port = 2121;
+  ftp.user = "camera";
+  ftp.password = "s3cret!";
+  ftp.destination = "cam/latest.jpg";
+  s.set_ftp(ftp);
+  s.motion_enabled = false;
+  s.motion_threshold = 4.5f;
+  s.motion_duration = 12;
+}
+
+void expect_defaults(const Settings& s, const std::string& folder) {
+  EXPECT_EQ(s.window_x, -1);
+  EXPECT_EQ(s.window_y, -1);
+  EXPECT_EQ(s.video_device, "<none>");
+  EXPECT_EQ(s.compressor, "<none>");
+  EXPECT_FALSE(s.capture_frames);
+  EXPECT_FALSE(s.capture_video);
+  EXPECT_EQ(s.video_folder, folder);
+  EXPECT_FALSE(s.ftp_enabled);
+  const FtpTexts ftp = s.ftp();
+  EXPECT_EQ(ftp.server, " ");
+  EXPECT_EQ(ftp.port, 21);
+  EXPECT_EQ(ftp.user, " ");
+  EXPECT_EQ(ftp.password, " ");
+  EXPECT_EQ(ftp.destination, " ");
+  EXPECT_FALSE(s.motion_enabled);
+  EXPECT_EQ(s.motion_threshold, 7.5f);
+  EXPECT_EQ(s.motion_duration, 30);
+  EXPECT_FALSE(s.compression_enabled);
+}
+
+TEST_F(SettingsTest, MissingFileGivesDefaults) {
+  Settings s;
+  fill_non_defaults(s);
+  EXPECT_EQ(read_settings(s), msg::kConfigMissing);
+  expect_defaults(s, cwd());
+}
+
+TEST_F(SettingsTest, UnusableFilesGiveTheirNumberAndDefaults) {
+  static constexpr char kLineWithNul[] = "1.4 -1 -1 <none>\0 <none> 0 0 . 0 _ 21 _ _ _ 0 7.5 30 >";
+  const std::string good_tail = " -1 -1 <none> <none> 0 0 . 0 _ 21 _ _ _ 0 7.500000 30 >";
+  struct Case {
+    const char* name;
+    std::string bytes;
+    int expected;
+  } cases[] = {
+      {"empty file", "", msg::kConfigVersion},
+      {"line 1 only", kLine1, msg::kConfigVersion},
+      {"line 1 without a line end", "/* Don't edit */", msg::kConfigVersion},
+      {"older version", kLine1 + std::string("1.3") + good_tail, msg::kConfigVersion},
+      {"version with a suffix", kLine1 + std::string("1.4x") + good_tail, msg::kConfigVersion},
+      {"last field missing",
+       kLine1 + std::string("1.4 -1 -1 <none> <none> 0 0 . 0 _ 21 _ _ _ 0 7.5 30"),
+       msg::kConfigTerminator},
+      {"line cut short", kLine1 + std::string("1.4 -1 -1 <none>"), msg::kConfigTerminator},
+      {"blank inside the server",
+       kLine1 + std::string("1.4 -1 -1 <none> <none> 0 0 . 0 ftp host 21 _ _ _ 0 7.5 30 >"),
+       msg::kConfigTerminator},
+      {"letters where a number belongs",
+       kLine1 + std::string("1.4 x -1 <none> <none> 0 0 . 0 _ 21 _ _ _ 0 7.5 30 >"),
+       msg::kConfigTerminator},
+      {"binary garbage", std::string("\x00\xff\x13\n\x7f\x80\x00 1.4 \xfe", 12),
+       msg::kConfigVersion},
+      {"NUL inside line 2", kLine1 + std::string(kLineWithNul, sizeof kLineWithNul - 1),
+       msg::kConfigTerminator},
+      {"huge single line", std::string(1 << 20, 'a'), msg::kConfigVersion},
+      {"line 1 longer than its buffer", std::string(600, '/') + "\n1.4" + good_tail,
+       msg::kConfigVersion},
+  };
+  for (const Case& c : cases) {
+    write_bytes(kConfigFileName, c.bytes);
+    Settings s;
+    fill_non_defaults(s);
+    EXPECT_EQ(read_settings(s), c.expected) << c.name;
+    expect_defaults(s, cwd());
+  }
+}
+
+TEST_F(SettingsTest, FileBytesAreExact) {
+  Settings s;
+  s.video_folder = "C:\\Video Files";
+  EXPECT_EQ(write_settings(s), msg::kOk);
+  EXPECT_EQ(read_bytes(kConfigFileName), std::string(kLine1) + kDefaultsLine);
+
+  fill_non_defaults(s);
+  s.capture_video = false;
+  s.motion_enabled = true;
+  EXPECT_EQ(settings_file_text(s),
+            std::string(kLine1) +
+                "1.4 120 -7 USB_Video_Device MJPEG_Compressor 1 0 C:\\My>Videos 1 ftp.example.org "
+                "2121 camera ct4dsfu\" cam/latest.jpg 1 4.500000 12 >");
+}
+
+TEST_F(SettingsTest, WriteThenReadGivesTheRecordBack) {
+  Settings written;
+  fill_non_defaults(written);
+  written.capture_video = false;
+  written.motion_enabled = true;
+  written.compression_enabled = true;
+  for (int second : {0, 1, 2}) {  // each of the three password keys
+    testing::fixed_second = second;
+    ASSERT_EQ(write_settings(written), msg::kOk);
+    Settings read;
+    ASSERT_EQ(read_settings(read), msg::kOk) << second;
+    EXPECT_EQ(settings_file_text(read), settings_file_text(written)) << second;
+    EXPECT_EQ(read.ftp().password, "s3cret!");
+    EXPECT_EQ(read.video_device, "USB Video Device");
+    EXPECT_EQ(read.video_folder, "C:\\My Videos");
+    EXPECT_TRUE(read.compression_enabled);  // left as it was
+  }
+  EXPECT_FALSE(std::filesystem::exists("Talvex.cfg.new"));
+}
+
+TEST_F(SettingsTest, EmptyTextsNeverShiftTheWords) {
+  Settings s;
+  s.video_device = "";
+  s.compressor = "";
+  s.video_folder = "";
+  FtpTexts ftp;
+  ftp.server = "";
+  ftp.user = "";
+  ftp.destination = "";
+  s.set_ftp(ftp);
+  s.motion_duration = 9;
+  ASSERT_EQ(write_settings(s), msg::kOk);
+  Settings back;
+  ASSERT_EQ(read_settings(back), msg::kOk);
+  EXPECT_EQ(back.video_device, "<none>");
+  EXPECT_EQ(back.compressor, "<none>");
+  EXPECT_EQ(back.video_folder, cwd());
+  EXPECT_EQ(back.ftp().server, " ");
+  EXPECT_EQ(back.motion_duration, 9);
+}
+
+TEST_F(SettingsTest, ReadingDecodesTheMarkers) {
+  write_bytes(kConfigFileName,
+              std::string(kLine1) + "1.4 5 6 My_Cam Some_Codec 1 1 _ 0 _ 21 _ _ _ 1 7.5 30 >");
+  Settings s;
+  ASSERT_EQ(read_settings(s), msg::kOk);
+  EXPECT_EQ(s.video_device, "My Cam");
+  EXPECT_EQ(s.compressor, "Some Codec");
+  EXPECT_EQ(s.video_folder, cwd());  // "_" is the current directory
+  EXPECT_TRUE(s.motion_enabled);
+  EXPECT_FALSE(s.capture_video);  // never on together with motion detection
+  EXPECT_EQ(s.ftp().server, " ");
+  EXPECT_EQ(s.ftp().password, " ");
+}
+
+TEST_F(SettingsTest, OddNumbersAndFlags) {
+  write_bytes(kConfigFileName, std::string(kLine1) +
+                                   "1.4 99999999999 -99999999999 <none> <none> 2 256 . 0 _ "
+                                   "+21 _ _ _ 0 nan 30 >");
+  Settings s;
+  ASSERT_EQ(read_settings(s), msg::kOk);
+  EXPECT_EQ(s.window_x, INT_MAX);
+  EXPECT_EQ(s.window_y, INT_MIN);
+  EXPECT_TRUE(s.capture_frames);  // low byte 2
+  EXPECT_FALSE(s.capture_video);  // low byte of 256 is 0
+  EXPECT_EQ(s.ftp().port, 21);
+  EXPECT_EQ(s.motion_threshold, 7.5f);  // not a number: the default
+}
+
+// Words at and past every text field's size: cut to fit, the rest of the line still read.
+TEST_F(SettingsTest, LongWordsAreCutToTheirField) {
+  struct Field {
+    int position;  // word index in line 2
+    std::size_t size;
+    std::string (*value)(const Settings&);
+  } fields[] = {
+      {3, 75, [](const Settings& s) { return s.video_device.str(); }},
+      {4, 100, [](const Settings& s) { return s.compressor.str(); }},
+      {7, 100, [](const Settings& s) { return s.video_folder.str(); }},
+      {9, 50, [](const Settings& s) { return s.ftp().server.str(); }},
+      {11, 30, [](const Settings& s) { return s.ftp().user.str(); }},
+      {13, 100, [](const Settings& s) { return s.ftp().destination.str(); }},
+  };
+  for (const Field& f : fields) {
+    for (std::size_t length : {f.size - 2, f.size - 1, f.size, f.size + 1, std::size_t{400}}) {
+      std::string words[] = {"1.4", "-1", "-1", "d", "c", "0", "0",   ".",  "0",
+                             "s",   "21", "u",  "_", "t", "0", "7.5", "30", ">"};
+      words[f.position] = std::string(length, 'k');
+      std::string line = kLine1;
+      for (const std::string& w : words) line += w + " ";
+      write_bytes(kConfigFileName, line);
+      Settings s;
+      ASSERT_EQ(read_settings(s), msg::kOk) << f.position << " length " << length;
+      EXPECT_EQ(f.value(s), std::string(std::min(length, f.size - 1), 'k'))
+          << f.position << " length " << length;
+      EXPECT_EQ(s.motion_duration, 30) << f.position << " length " << length;
+    }
+  }
+}
+
+TEST_F(SettingsTest, LongestRecordSurvivesARoundTrip) {
+  Settings s;
+  s.window_x = INT_MIN;
+  s.window_y = INT_MIN;
+  s.video_device = std::string(74, 'D');
+  s.compressor = std::string(99, 'C');
+  s.video_folder = std::string(99, 'F');
+  FtpTexts ftp;
+  ftp.server = std::string(49, 'S');
+  ftp.port = INT_MIN;
+  ftp.user = std::string(29, 'U');
+  ftp.password = std::string(29, 'P');
+  ftp.destination = std::string(99, 'T');
+  s.set_ftp(ftp);
+  s.motion_threshold = 3.4e38f;
+  s.motion_duration = INT_MIN;
+  ASSERT_EQ(write_settings(s), msg::kOk);
+  EXPECT_GT(read_bytes(kConfigFileName).size(), 512u);  // longer than the classic buffer
+  Settings back;
+  ASSERT_EQ(read_settings(back), msg::kOk);
+  EXPECT_EQ(settings_file_text(back), settings_file_text(s));
+}
+
+TEST_F(SettingsTest, FailedWriteKeepsTheOldFile) {
+  const std::string old_file = std::string(kLine1) + kDefaultsLine;
+  Settings s;
+  fill_non_defaults(s);
+  struct Case {
+    const char* name;
+    void (*fault)(SystemCalls&);
+  } cases[] = {
+      {"cannot create",
+       [](SystemCalls& c) {
+         c.open_file = [](const char*, const char*) -> std::FILE* { return nullptr; };
+       }},
+      {"disk full midway",
+       [](SystemCalls& c) {
+         c.write_file = [](const void* data, std::size_t size, std::FILE* f) {
+           return std::fwrite(data, 1, size / 2, f);
+         };
+       }},
+      {"cannot replace",
+       [](SystemCalls& c) { c.replace_file = [](const char*, const char*) { return false; }; }},
+  };
+  for (const Case& c : cases) {
+    write_bytes(kConfigFileName, old_file);
+    testing::ScopedSystemCalls fault;
+    c.fault(system_calls());
+    EXPECT_EQ(write_settings(s), msg::kConfigSaveFailed) << c.name;
+    EXPECT_EQ(read_bytes(kConfigFileName), old_file) << c.name;
+    EXPECT_FALSE(std::filesystem::exists("Talvex.cfg.new")) << c.name;
+  }
+}
+
+TEST_F(SettingsTest, PasswordScrambling) {
+  struct Case {
+    int second;
+    const char* scrambled;
+  } cases[] = {{0, "cbcd"}, {1, "jcde"}, {2, "wdef"}, {59, "wdef"}, {30, "cbcd"}};
+  for (const Case& c : cases) {
+    EXPECT_EQ(scramble_password("abc", c.second), c.scrambled) << c.second;
+    EXPECT_EQ(unscramble_password(c.scrambled), "abc") << c.second;
+  }
+  EXPECT_EQ(scramble_password(" ", 0), "_");
+  EXPECT_EQ(scramble_password("_", 1), "_");
+  EXPECT_EQ(unscramble_password("_"), " ");
+  EXPECT_EQ(unscramble_password(" "), " ");
+  EXPECT_EQ(unscramble_password("xabc"), " ");  // unknown key letter
+  EXPECT_EQ(unscramble_password("j"), "");      // key letter alone
+  EXPECT_EQ(unscramble_password("c\x01"), std::string(1, '\0'));
+}
+
+// A key that turns a byte into a NUL or a blank would break the whole line; the next key
+// is taken, and a password no key can hold is not saved.
+TEST_F(SettingsTest, PasswordKeyNeverBreaksTheLine) {
+  const std::string y_umlaut = "pass\xff";  // 0xFF + 1 would be NUL
+  const std::string scrambled = scramble_password(y_umlaut, 0);
+  EXPECT_EQ(scrambled[0], 'j');
+  EXPECT_EQ(unscramble_password(scrambled), y_umlaut);
+  EXPECT_EQ(scramble_password("\x1f", 0)[0], 'j');  // 0x1F + 1 would be a blank
+  EXPECT_EQ(scramble_password("\xfd\xfe\xff", 0), "_");
+
+  Settings s;
+  FtpTexts ftp;
+  ftp.password = y_umlaut;
+  s.set_ftp(ftp);
+  testing::fixed_second = 0;
+  ASSERT_EQ(write_settings(s), msg::kOk);
+  Settings back;
+  ASSERT_EQ(read_settings(back), msg::kOk);
+  EXPECT_EQ(back.ftp().password, y_umlaut);
+}
+
+TEST_F(SettingsTest, PasswordWordIsCutBeforeUnscrambling) {
+  // A 40-byte word: 31 bytes kept, 30 unscrambled, 29 fit the field.
+  write_bytes(kConfigFileName, std::string(kLine1) + "1.4 -1 -1 d c 0 0 . 0 s 21 u c" +
+                                   std::string(39, 'b') + " t 0 7.5 30 >");
+  Settings s;
+  ASSERT_EQ(read_settings(s), msg::kOk);
+  EXPECT_EQ(s.ftp().password, std::string(29, 'a'));
+}
+
+TEST_F(SettingsTest, CurrentDirectoryTooLongForTheFieldStaysPut) {
+  sys_->current_directory = [](std::size_t) { return std::string(); };
+  Settings s;
+  EXPECT_EQ(read_settings(s), msg::kConfigMissing);
+  EXPECT_EQ(s.video_folder, ".");
+  EXPECT_TRUE(enter_folder(s.video_folder.c_str()));
+}
+
+TEST_F(SettingsTest, EnterFolder) {
+  std::filesystem::create_directory("videos");
+  const std::string start = cwd();
+  EXPECT_FALSE(enter_folder(nullptr));
+  EXPECT_FALSE(enter_folder(""));
+  EXPECT_TRUE(enter_folder("."));
+  EXPECT_TRUE(enter_folder("_"));
+  EXPECT_FALSE(enter_folder("no such folder"));
+  EXPECT_EQ(cwd(), start);
+  EXPECT_TRUE(enter_folder("videos"));
+  EXPECT_NE(cwd(), start);
+}
+
+}  // namespace
+}  // namespace talvex
