@@ -48,13 +48,13 @@ int main(int argc, char** argv) {
     talvex::log_message(started);
   }
   std::this_thread::sleep_for(std::chrono::seconds(seconds));
-  settings.capture_frames = false;
-  settings.motion_enabled = false;
-  thread.stop();
-
+  // As the window's destruction does: save first, then quiet and stop the thread.
   if (const int saved = talvex::write_settings(settings); saved != talvex::msg::kOk) {
     talvex::log_message(saved);
   }
+  settings.capture_frames = false;
+  settings.motion_enabled = false;
+  thread.stop();
   talvex::log_close();
   std::printf("ran %d s in %s\n", seconds, settings.video_folder.c_str());
   return 0;
