@@ -33,6 +33,8 @@ struct SystemCalls {
   // Replaces `to` by `from` in one step; `to` may exist.
   bool (*replace_file)(const char* from, const char* to);
   bool (*remove_file)(const char* name);
+  // Copies `from` to `to`, replacing an existing `to`.
+  bool (*copy_file)(const char* from, const char* to);
 };
 
 // The process-wide table. Production code calls through it; tests swap entries.

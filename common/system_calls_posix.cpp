@@ -59,12 +59,31 @@ bool replace_file(const char* from, const char* to) { return std::rename(from, t
 
 bool remove_file(const char* name) { return std::remove(name) == 0; }
 
+bool copy_file(const char* from, const char* to) {
+  std::FILE* in = std::fopen(from, "rb");
+  if (!in) return false;
+  std::FILE* out = std::fopen(to, "wb");
+  if (!out) {
+    std::fclose(in);
+    return false;
+  }
+  char buffer[1 << 16];
+  bool ok = true;
+  std::size_t n;
+  while ((n = std::fread(buffer, 1, sizeof buffer, in)) > 0) {
+    ok = std::fwrite(buffer, 1, n, out) == n && ok;
+  }
+  ok = !std::ferror(in) && ok;
+  std::fclose(in);
+  return std::fclose(out) == 0 && ok;
+}
+
 }  // namespace
 
 const SystemCalls& default_system_calls() {
-  static const SystemCalls table{local_time, utc_time,   current_directory, set_current_directory,
-                                 open_file,  write_file, close_file,        replace_file,
-                                 remove_file};
+  static const SystemCalls table{local_time,  utc_time,   current_directory, set_current_directory,
+                                 open_file,   write_file, close_file,        replace_file,
+                                 remove_file, copy_file};
   return table;
 }
 

@@ -56,12 +56,14 @@ bool replace_file(const char* from, const char* to) {
 
 bool remove_file(const char* name) { return ::DeleteFileA(name) != FALSE; }
 
+bool copy_file(const char* from, const char* to) { return ::CopyFileA(from, to, FALSE) != FALSE; }
+
 }  // namespace
 
 const SystemCalls& default_system_calls() {
-  static const SystemCalls table{local_time, utc_time,   current_directory, set_current_directory,
-                                 open_file,  write_file, close_file,        replace_file,
-                                 remove_file};
+  static const SystemCalls table{local_time,  utc_time,   current_directory, set_current_directory,
+                                 open_file,   write_file, close_file,        replace_file,
+                                 remove_file, copy_file};
   return table;
 }
 
