@@ -1,0 +1,172 @@
+#include "tests/e2e/driver_win.h"
+
+#include <utility>
+#include <vector>
+
+namespace talvex::e2e {
+namespace {
+
+constexpr UINT kSendTimeoutMs = 5000;
+
+struct Search {
+  const char* class_name;
+  const char* title;
+  DWORD pid;
+  HWND found;
+};
+
+BOOL CALLBACK match_window(HWND window, LPARAM param) {
+  Search& s = *reinterpret_cast<Search*>(param);
+  if (s.pid != 0) {
+    DWORD owner = 0;
+    ::GetWindowThreadProcessId(window, &owner);
+    if (owner != s.pid) return TRUE;
+  }
+  char text[512];
+  if (s.class_name) {
+    ::GetClassNameA(window, text, sizeof text);
+    if (lstrcmpA(text, s.class_name) != 0) return TRUE;
+  }
+  if (s.title) {
+    ::GetWindowTextA(window, text, sizeof text);
+    if (lstrcmpA(text, s.title) != 0) return TRUE;
+  }
+  s.found = window;
+  return FALSE;
+}
+
+LRESULT send(HWND window, UINT message, WPARAM w, LPARAM l) {
+  DWORD_PTR result = 0;
+  ::SendMessageTimeoutA(window, message, w, l, SMTO_ABORTIFHUNG, kSendTimeoutMs, &result);
+  return static_cast<LRESULT>(result);
+}
+
+HWND control(HWND dialog, int id) { return ::GetDlgItem(dialog, id); }
+
+}  // namespace
+
+Program::Program(Program&& other) noexcept
+    : process_(std::exchange(other.process_, nullptr)), pid_(std::exchange(other.pid_, 0)) {}
+
+Program& Program::operator=(Program&& other) noexcept {
+  if (this != &other) {
+    kill();
+    process_ = std::exchange(other.process_, nullptr);
+    pid_ = std::exchange(other.pid_, 0);
+  }
+  return *this;
+}
+
+Program::~Program() { kill(); }
+
+Program Program::start(const std::string& exe, const std::string& arguments,
+                       const std::string& working_dir) {
+  Program program;
+  std::string command = "\"" + exe + "\"";
+  if (!arguments.empty()) command += " " + arguments;
+  std::vector<char> line(command.begin(), command.end());
+  line.push_back('\0');
+  STARTUPINFOA startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION info{};
+  if (::CreateProcessA(exe.c_str(), line.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                       working_dir.empty() ? nullptr : working_dir.c_str(), &startup, &info)) {
+    ::CloseHandle(info.hThread);
+    program.process_ = info.hProcess;
+    program.pid_ = info.dwProcessId;
+    ::WaitForInputIdle(info.hProcess, 5000);
+  }
+  return program;
+}
+
+std::optional<DWORD> Program::wait_exit(Timeout timeout) {
+  if (!process_) return std::nullopt;
+  if (::WaitForSingleObject(process_, static_cast<DWORD>(timeout.count())) != WAIT_OBJECT_0) {
+    return std::nullopt;
+  }
+  DWORD code = 0;
+  ::GetExitCodeProcess(process_, &code);
+  return code;
+}
+
+void Program::kill() {
+  if (!process_) return;
+  if (::WaitForSingleObject(process_, 0) != WAIT_OBJECT_0) {
+    ::TerminateProcess(process_, 1);
+    ::WaitForSingleObject(process_, 5000);
+  }
+  ::CloseHandle(process_);
+  process_ = nullptr;
+  pid_ = 0;
+}
+
+HWND wait_window(const char* class_name, const char* title, Timeout timeout, DWORD pid) {
+  Search search{class_name, title, pid, nullptr};
+  wait_until(
+      [&] {
+        ::EnumWindows(match_window, reinterpret_cast<LPARAM>(&search));
+        return search.found != nullptr;
+      },
+      timeout);
+  return search.found;
+}
+
+HWND wait_dialog(const char* title, Timeout timeout, DWORD pid) {
+  return wait_window("#32770", title, timeout, pid);
+}
+
+bool wait_gone(HWND window, Timeout timeout) {
+  return wait_until([&] { return !::IsWindow(window); }, timeout);
+}
+
+void post_command(HWND window, int id) { ::PostMessageA(window, WM_COMMAND, MAKEWPARAM(id, 0), 0); }
+
+void post_close(HWND window) { ::PostMessageA(window, WM_CLOSE, 0, 0); }
+
+void click(HWND dialog, int control_id) {
+  // A posted BM_CLICK reaches the button even while the dialog runs a modal loop.
+  ::PostMessageA(control(dialog, control_id), BM_CLICK, 0, 0);
+}
+
+std::string window_text(HWND window) {
+  char text[4096] = {};
+  send(window, WM_GETTEXT, sizeof text, reinterpret_cast<LPARAM>(text));
+  return text;
+}
+
+std::string control_text(HWND dialog, int control_id) {
+  return window_text(control(dialog, control_id));
+}
+
+void set_control_text(HWND dialog, int control_id, const std::string& text) {
+  send(control(dialog, control_id), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()));
+}
+
+void set_check(HWND dialog, int control_id, bool checked) {
+  send(control(dialog, control_id), BM_SETCHECK, checked ? BST_CHECKED : BST_UNCHECKED, 0);
+}
+
+bool is_checked(HWND dialog, int control_id) {
+  return send(control(dialog, control_id), BM_GETCHECK, 0, 0) == BST_CHECKED;
+}
+
+bool is_enabled(HWND dialog, int control_id) {
+  return ::IsWindowEnabled(control(dialog, control_id)) != FALSE;
+}
+
+UINT menu_item_state(HWND window, int command_id) {
+  return ::GetMenuState(::GetMenu(window), command_id, MF_BYCOMMAND);
+}
+
+std::optional<std::string> answer_message_box(const char* caption, int button, Timeout timeout,
+                                              DWORD pid) {
+  HWND box = wait_dialog(caption, timeout, pid);
+  if (!box) return std::nullopt;
+  std::string text = control_text(box, 0xFFFF);
+  ::PostMessageA(box, WM_COMMAND, MAKEWPARAM(button, BN_CLICKED),
+                 reinterpret_cast<LPARAM>(::GetDlgItem(box, button)));
+  wait_gone(box, Timeout{5000});
+  return text;
+}
+
+}  // namespace talvex::e2e
