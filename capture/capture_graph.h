@@ -1,0 +1,58 @@
+// The capture graph: video from one capture device by its friendly name, a preview branch
+// through a sample grabber into a video window inside the program's window, and a capture
+// branch through an optional compressor into "Talvex_tmp.avi", held off until a recording
+// lets it flow. One per process, built and released on the user-interface thread.
+#pragma once
+
+#include <memory>
+#include <mutex>
+
+#include "app/settings.h"
+#include "capture/device_catalogue.h"
+#include "capture/recording.h"
+
+namespace talvex {
+
+using WindowHandle = void*;
+using LogFunction = void (*)(int number);
+
+// The format of the frames the grabber delivers.
+struct GrabbedFormat {
+  int width = 0;
+  int height = 0;  // positive: rows bottom-up
+  int bit_count = 0;
+};
+
+class CaptureGraph : public RecordingGraph {
+ public:
+  // Held by a working capture pass, by every build and release, and around recording
+  // starts and stops from the user-interface thread.
+  std::mutex graph_lock;
+
+  // Builds and runs the graph for the device and compressor with these friendly names:
+  // 54, or 5, 6, 7, 8, 10, 11, 24, 34 or 35 (the caller then releases). Logs 19, 20, 27
+  // and 12 on the way. Updates video_device, compressor and compression_enabled.
+  virtual int build(const char* device_name, const char* compressor_name) = 0;
+  // Releases every object held; the video window is hidden and detached first.
+  virtual void release() = 0;
+  virtual bool built() const = 0;
+  // Saves the graph as a compound file with one stream "ActiveMovieGraph": S_OK or the
+  // failure code, E_FAIL without a graph.
+  virtual long save_graph_file(const char* file_name) = 0;
+  // Opens the capture device's own property pages, modal to `owner`.
+  virtual void show_video_properties(WindowHandle owner) = 0;
+
+  // The sample grabber's newest frame: its size in bytes, a copy of it, and its format.
+  // Each fails while there is no grabber or no frame has arrived.
+  virtual bool grabbed_size(long& size) = 0;
+  virtual bool copy_grabbed(void* bytes, long& size) = 0;
+  virtual bool grabbed_format(GrabbedFormat& format) = 0;
+};
+
+// The platform's capture graph for the settings record, showing its preview in `owner`.
+std::unique_ptr<CaptureGraph> make_capture_graph(Settings& settings, WindowHandle owner,
+                                                 LogFunction log);
+// The platform's device enumerator for the catalogue.
+std::unique_ptr<DeviceEnumerator> make_device_enumerator();
+
+}  // namespace talvex

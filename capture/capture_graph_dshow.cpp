@@ -1,0 +1,502 @@
+// The capture graph on DirectShow.
+//
+// Where the platform lacks a call (Wine today; some old systems too) the graph falls back
+// without changing what a recording looks like:
+//  - SetOutputFileName unavailable: the AVI multiplexer (interleave mode full) and a file
+//    writer of our own are built by hand;
+//  - ControlStream unavailable: the capture stream is held off by taking the capture
+//    branch out of the graph, and let flow by putting a fresh branch in (a fresh
+//    multiplexer per recording, whose file is then written anew).
+// On a system whose calls succeed, only the regular calls run.
+#include "capture/capture_graph.h"
+
+#include <dshow.h>
+
+#include <cstring>
+#include <string>
+
+#include "app/talvex_messages.h"
+#include "capture/dshow_devices_dshow.h"
+#include "capture/file_writer_dshow.h"
+#include "capture/qedit_ids_dshow.h"
+#include "capture/working_files.h"
+#include "common/com_ptr_win.h"
+
+namespace talvex {
+namespace {
+
+constexpr REFERENCE_TIME kNever = 0x7FFFFFFFFFFFFFFFLL;
+constexpr wchar_t kTempRecordingWide[] = L"Talvex_tmp.avi";
+constexpr LONG kPreviewLeft = 10, kPreviewTop = 5, kPreviewWidth = 320, kPreviewHeight = 240;
+constexpr DWORDLONG kCaptureFileSize = 1024;
+
+constexpr int kNoGraphManager = 5;
+constexpr int kNoGraphBuilder = 6;
+constexpr int kNoDeviceEnumerator = 7;
+constexpr int kNoVideoDevices = 8;
+constexpr int kNoSampleGrabber = 10;
+constexpr int kNoSampleCapture = 11;
+constexpr int kGraphFileFailed = 12;
+constexpr int kCompressorNotFound = 19;
+constexpr int kCompressorNotAdded = 20;
+constexpr int kDeviceNotFound = 24;
+constexpr int kCompressorNotConnected = 27;
+constexpr int kDeviceUnusableCompressed = 34;
+constexpr int kDeviceUnusable = 35;
+
+const GUID& grabber_subtype(int screen_bits) {
+  switch (screen_bits) {
+    case 16:
+      return MEDIASUBTYPE_RGB555;
+    case 24:
+      return MEDIASUBTYPE_RGB24;
+    case 32:
+      return MEDIASUBTYPE_RGB32;
+    default:
+      return MEDIASUBTYPE_RGB8;
+  }
+}
+
+template <typename T>
+HRESULT create(REFCLSID clsid, REFIID iid, ComPtr<T>& out) {
+  return dshow_calls().create_instance(clsid, nullptr, CLSCTX_INPROC_SERVER, iid, out.out());
+}
+
+// The first pin of a filter in one direction.
+ComPtr<IPin> first_pin(IBaseFilter* filter, PIN_DIRECTION wanted) {
+  ComPtr<IEnumPins> pins;
+  if (FAILED(filter->EnumPins(&pins))) return {};
+  ComPtr<IPin> pin;
+  while (pins->Next(1, &pin, nullptr) == S_OK) {
+    PIN_DIRECTION direction;
+    if (SUCCEEDED(pin->QueryDirection(&direction)) && direction == wanted) return pin;
+  }
+  return {};
+}
+
+void free_media_type(AM_MEDIA_TYPE& type) {
+  if (type.cbFormat != 0) ::CoTaskMemFree(type.pbFormat);
+  if (type.pUnk) type.pUnk->Release();
+  type.cbFormat = 0;
+  type.pbFormat = nullptr;
+  type.pUnk = nullptr;
+}
+
+// Finds the moniker whose friendly name equals `name` byte for byte.
+ComPtr<IMoniker> find_by_name(IEnumMoniker* monikers, const char* name, std::size_t buffer) {
+  ComPtr<IMoniker> moniker;
+  while (monikers->Next(1, &moniker, nullptr) == S_OK) {
+    const auto found = friendly_name(moniker.get(), buffer);
+    if (found && *found == name) return moniker;
+  }
+  return {};
+}
+
+class DshowCaptureGraph final : public CaptureGraph {
+ public:
+  DshowCaptureGraph(Settings& settings, WindowHandle owner, LogFunction log)
+      : settings_(settings), owner_(static_cast<HWND>(owner)), log_(log) {}
+  ~DshowCaptureGraph() override { release(); }
+
+  int build(const char* device_name, const char* compressor_name) override;
+  void release() override;
+  bool built() const override { return static_cast<bool>(graph_); }
+  long save_graph_file(const char* file_name) override;
+  void show_video_properties(WindowHandle owner) override;
+
+  bool has_device() const override { return !(settings_.video_device == kNoneName); }
+  void stop() override;
+  void run() override;
+  void let_capture_flow() override;
+  void hold_capture_off() override;
+  void recreate_capture_file() override;
+
+  bool grabbed_size(long& size) override;
+  bool copy_grabbed(void* bytes, long& size) override;
+  bool grabbed_format(GrabbedFormat& format) override;
+
+ private:
+  void log(int number) const {
+    if (log_) log_(number);
+  }
+  void no_device_or_compressor() {
+    settings_.video_device = kNoneName;
+    settings_.compressor = kNoneName;
+  }
+  void no_compressor() {
+    settings_.compressor = kNoneName;
+    settings_.compression_enabled = false;
+  }
+  void find_compressor(const char* compressor_name);
+  HRESULT add_own_avi_sink();
+  HRESULT render_capture(IBaseFilter* compressor);
+  int build_capture_branch(const char* compressor_name);
+  void take_capture_branch_out();
+  HRESULT put_capture_branch_in();
+
+  Settings& settings_;
+  HWND owner_;
+  LogFunction log_;
+
+  ComPtr<IGraphBuilder> graph_;
+  ComPtr<ICaptureGraphBuilder2> builder_;
+  ComPtr<IBaseFilter> capture_filter_;
+  ComPtr<IBaseFilter> grabber_filter_;
+  ComPtr<ISampleGrabber> grabber_;
+  ComPtr<IBaseFilter> compressor_filter_;
+  ComPtr<IBaseFilter> multiplexer_;
+  ComPtr<IFileSinkFilter> file_sink_;
+  ComPtr<IBaseFilter> own_writer_;
+  ComPtr<IVideoWindow> video_window_;
+  ComPtr<IMediaControl> media_control_;
+
+  // Fall-back in use for this graph.
+  bool hold_by_removal_ = false;    // ControlStream failed
+  bool capture_branch_in_ = false;  // the branch is in the graph (removal mode)
+};
+
+int DshowCaptureGraph::build(const char* device_name, const char* compressor_name) {
+  // 1. No device: nothing to build.
+  if (std::string_view(device_name) == kNoneName) {
+    no_device_or_compressor();
+    return msg::kOk;
+  }
+  // 2-3. Graph and capture graph builder.
+  if (FAILED(create(CLSID_FilterGraph, IID_IGraphBuilder, graph_))) {
+    graph_.reset();
+    no_device_or_compressor();
+    return kNoGraphManager;
+  }
+  if (FAILED(create(CLSID_CaptureGraphBuilder2, IID_ICaptureGraphBuilder2, builder_))) {
+    builder_.reset();
+    no_device_or_compressor();
+    return kNoGraphBuilder;
+  }
+  builder_->SetFiltergraph(graph_.get());
+
+  // 4-7. The device by its friendly name.
+  {
+    ComPtr<ICreateDevEnum> enumerator;
+    ComPtr<IEnumMoniker> monikers;
+    const HRESULT hr = open_device_category(CLSID_VideoInputDeviceCategory, enumerator, monikers);
+    if (!enumerator) {
+      no_device_or_compressor();
+      return kNoDeviceEnumerator;
+    }
+    if (hr != S_OK) {
+      no_device_or_compressor();
+      return kNoVideoDevices;
+    }
+    ComPtr<IMoniker> moniker = find_by_name(monikers.get(), device_name, kDeviceNameBuffer);
+    if (!moniker) {
+      settings_.video_device = kNoneName;
+      return kDeviceNotFound;
+    }
+    settings_.video_device = device_name;
+    moniker->BindToObject(nullptr, nullptr, IID_IBaseFilter, capture_filter_.out());
+    if (!capture_filter_) {
+      settings_.video_device = kNoneName;
+      return kDeviceNotFound;
+    }
+    graph_->AddFilter(capture_filter_.get(), L"Video Capture");
+  }
+
+  // 8-10. The sample grabber at the screen's depth, buffering every sample.
+  if (FAILED(create(CLSID_SampleGrabber, IID_IBaseFilter, grabber_filter_))) {
+    grabber_filter_.reset();
+    return kNoSampleGrabber;
+  }
+  grabber_ = grabber_filter_.query<ISampleGrabber>(IID_ISampleGrabber);
+  if (!grabber_) return kNoSampleGrabber;
+  AM_MEDIA_TYPE type{};
+  type.majortype = MEDIATYPE_Video;
+  type.subtype = grabber_subtype(dshow_calls().screen_bits());
+  grabber_->SetMediaType(&type);
+  graph_->AddFilter(grabber_filter_.get(), L"Sample Grabber");
+  if (grabber_->SetBufferSamples(TRUE) != S_OK) return kNoSampleCapture;
+
+  // 11. Preview through the grabber into the default video renderer.
+  builder_->RenderStream(&PIN_CATEGORY_PREVIEW, &MEDIATYPE_Video, capture_filter_.get(),
+                         grabber_filter_.get(), nullptr);
+
+  // 12-15. The capture branch, held off.
+  if (const int result = build_capture_branch(compressor_name); result != msg::kOk) {
+    return result;
+  }
+
+  // 16. The preview inside the owner window.
+  video_window_ = graph_.query<IVideoWindow>(IID_IVideoWindow);
+  if (video_window_) {
+    video_window_->put_Owner(reinterpret_cast<OAHWND>(owner_));
+    video_window_->SetWindowPosition(kPreviewLeft, kPreviewTop, kPreviewWidth, kPreviewHeight);
+    video_window_->put_WindowStyleEx(WS_EX_CLIENTEDGE);
+    video_window_->put_WindowStyle(WS_CHILD | WS_CLIPSIBLINGS);
+  }
+
+  // 17-19.
+  media_control_ = graph_.query<IMediaControl>(IID_IMediaControl);
+  if (settings_.save_graph && save_graph_file(kGraphFileName) == E_FAIL) {
+    log(kGraphFileFailed);
+  }
+  if (media_control_) media_control_->Run();
+  return msg::kOk;
+}
+
+void DshowCaptureGraph::find_compressor(const char* compressor_name) {
+  ComPtr<ICreateDevEnum> enumerator;
+  ComPtr<IEnumMoniker> monikers;
+  const HRESULT hr = open_device_category(CLSID_VideoCompressorCategory, enumerator, monikers);
+  if (hr != S_OK) {
+    no_compressor();
+    return;
+  }
+  ComPtr<IMoniker> moniker = find_by_name(monikers.get(), compressor_name, kCompressorNameBuffer);
+  if (moniker) moniker->BindToObject(nullptr, nullptr, IID_IBaseFilter, compressor_filter_.out());
+  if (!compressor_filter_) {
+    log(kCompressorNotFound);
+    no_compressor();
+    return;
+  }
+  if (graph_->AddFilter(compressor_filter_.get(), L"Compressor") != S_OK) {
+    compressor_filter_.reset();
+    no_compressor();
+    log(kCompressorNotAdded);
+  }
+}
+
+HRESULT DshowCaptureGraph::add_own_avi_sink() {
+  ComPtr<IBaseFilter> multiplexer;
+  HRESULT hr = create(CLSID_AviDest, IID_IBaseFilter, multiplexer);
+  if (FAILED(hr)) return hr;
+  // Interleaving must be set before the multiplexer's output connects.
+  if (auto interleaving = multiplexer.query<IConfigInterleaving>(IID_IConfigInterleaving)) {
+    interleaving->put_Mode(INTERLEAVE_FULL);
+  }
+  ComPtr<IBaseFilter> writer = make_file_writer(kTempRecordingWide);
+  if (!writer) return E_FAIL;
+  graph_->AddFilter(multiplexer.get(), L"AVI Mux");
+  graph_->AddFilter(writer.get(), L"File Writer");
+  ComPtr<IPin> out = first_pin(multiplexer.get(), PINDIR_OUTPUT);
+  ComPtr<IPin> in = first_pin(writer.get(), PINDIR_INPUT);
+  hr = (out && in) ? graph_->ConnectDirect(out.get(), in.get(), nullptr) : E_FAIL;
+  if (FAILED(hr)) {
+    graph_->RemoveFilter(writer.get());
+    graph_->RemoveFilter(multiplexer.get());
+    return hr;
+  }
+  multiplexer_ = multiplexer;
+  own_writer_ = writer;
+  return S_OK;
+}
+
+// Connects the capture stream into the multiplexer, through the compressor when given. A
+// failed attempt takes the compressor out again, so the capture pin is free for the next.
+HRESULT DshowCaptureGraph::render_capture(IBaseFilter* compressor) {
+  const HRESULT hr = builder_->RenderStream(&PIN_CATEGORY_CAPTURE, &MEDIATYPE_Video,
+                                            capture_filter_.get(), compressor, multiplexer_.get());
+  if (hr != S_OK && compressor) graph_->RemoveFilter(compressor);
+  return hr;
+}
+
+int DshowCaptureGraph::build_capture_branch(const char* compressor_name) {
+  // 12. The compressor, when compression is on.
+  if (settings_.compression_enabled) find_compressor(compressor_name);
+
+  // 13. The AVI multiplexer and file sink for the temporary recording.
+  const HRESULT sink = builder_->SetOutputFileName(&MEDIASUBTYPE_Avi, kTempRecordingWide,
+                                                   &multiplexer_, &file_sink_);
+  if (FAILED(sink) || !multiplexer_) {
+    multiplexer_.reset();
+    file_sink_.reset();
+    add_own_avi_sink();
+  }
+
+  // 14. Capture into the multiplexer, compressed when possible.
+  if (settings_.compression_enabled) {
+    if (render_capture(compressor_filter_.get()) == S_OK) {
+      settings_.compressor = compressor_name;
+    } else {
+      compressor_filter_.reset();
+      no_compressor();
+      log(kCompressorNotConnected);
+      if (render_capture(nullptr) != S_OK) {
+        settings_.video_device = kNoneName;
+        return kDeviceUnusableCompressed;
+      }
+    }
+  } else if (render_capture(nullptr) != S_OK) {
+    settings_.video_device = kNoneName;
+    return kDeviceUnusable;
+  }
+
+  // 15. Hold the capture stream off.
+  REFERENCE_TIME never = kNever;
+  const HRESULT held = builder_->ControlStream(&PIN_CATEGORY_CAPTURE, &MEDIATYPE_Video,
+                                               capture_filter_.get(), &never, nullptr, 0, 0);
+  if (FAILED(held)) {
+    hold_by_removal_ = true;
+    capture_branch_in_ = true;
+    take_capture_branch_out();
+  }
+  return msg::kOk;
+}
+
+void DshowCaptureGraph::take_capture_branch_out() {
+  if (!capture_branch_in_) return;
+  // Removing the filters disconnects them; releasing our writer closes the file.
+  if (compressor_filter_) graph_->RemoveFilter(compressor_filter_.get());
+  if (multiplexer_) graph_->RemoveFilter(multiplexer_.get());
+  if (own_writer_) graph_->RemoveFilter(own_writer_.get());
+  multiplexer_.reset();
+  own_writer_.reset();
+  file_sink_.reset();
+  capture_branch_in_ = false;
+}
+
+HRESULT DshowCaptureGraph::put_capture_branch_in() {
+  if (capture_branch_in_) return S_OK;
+  HRESULT hr = add_own_avi_sink();
+  if (FAILED(hr)) return hr;
+  if (compressor_filter_) {
+    graph_->AddFilter(compressor_filter_.get(), L"Compressor");
+    hr = render_capture(compressor_filter_.get());
+    // It connected at build time; should it not now, record uncompressed.
+    if (hr != S_OK) hr = render_capture(nullptr);
+  } else {
+    hr = render_capture(nullptr);
+  }
+  capture_branch_in_ = true;
+  if (hr != S_OK) take_capture_branch_out();
+  return hr;
+}
+
+void DshowCaptureGraph::release() {
+  media_control_.reset();
+  if (video_window_) {
+    video_window_->put_Visible(OAFALSE);
+    video_window_->put_Owner(0);
+    video_window_.reset();
+  }
+  compressor_filter_.reset();
+  multiplexer_.reset();
+  file_sink_.reset();
+  own_writer_.reset();
+  capture_filter_.reset();
+  builder_.reset();
+  grabber_.reset();
+  grabber_filter_.reset();
+  graph_.reset();
+  hold_by_removal_ = false;
+  capture_branch_in_ = false;
+}
+
+void DshowCaptureGraph::stop() {
+  if (!media_control_) return;
+  media_control_->Stop();
+  // The multiplexer has finished the file; closing it makes the copy complete.
+  if (hold_by_removal_) take_capture_branch_out();
+}
+
+void DshowCaptureGraph::run() {
+  if (media_control_) media_control_->Run();
+}
+
+void DshowCaptureGraph::let_capture_flow() {
+  if (!builder_) return;
+  if (hold_by_removal_) {
+    put_capture_branch_in();
+    return;
+  }
+  REFERENCE_TIME never = kNever;
+  builder_->ControlStream(&PIN_CATEGORY_CAPTURE, &MEDIATYPE_Video, capture_filter_.get(), nullptr,
+                          &never, 0, 0);
+}
+
+void DshowCaptureGraph::hold_capture_off() {
+  if (!builder_) return;
+  if (hold_by_removal_) {
+    take_capture_branch_out();
+    return;
+  }
+  REFERENCE_TIME never = kNever;
+  builder_->ControlStream(&PIN_CATEGORY_CAPTURE, &MEDIATYPE_Video, capture_filter_.get(), &never,
+                          nullptr, 0, 0);
+}
+
+void DshowCaptureGraph::recreate_capture_file() {
+  // A fresh branch writes its file anew; only the regular branch needs this.
+  if (builder_ && !hold_by_removal_) builder_->AllocCapFile(kTempRecordingWide, kCaptureFileSize);
+}
+
+long DshowCaptureGraph::save_graph_file(const char* file_name) {
+  if (!graph_) return E_FAIL;
+  std::wstring wide(file_name, file_name + std::strlen(file_name));
+  ComPtr<IStorage> storage;
+  HRESULT hr = ::StgCreateDocfile(
+      wide.c_str(), STGM_CREATE | STGM_TRANSACTED | STGM_READWRITE | STGM_SHARE_EXCLUSIVE, 0,
+      &storage);
+  if (FAILED(hr)) return hr;
+  ComPtr<IStream> stream;
+  hr = storage->CreateStream(L"ActiveMovieGraph", STGM_WRITE | STGM_CREATE | STGM_SHARE_EXCLUSIVE,
+                             0, 0, &stream);
+  if (FAILED(hr)) return hr;
+  ComPtr<IPersistStream> persist = graph_.query<IPersistStream>(IID_IPersistStream);
+  hr = persist ? persist->Save(stream.get(), TRUE) : E_NOINTERFACE;
+  stream.reset();
+  if (SUCCEEDED(hr)) hr = storage->Commit(STGC_DEFAULT);
+  return hr;
+}
+
+void DshowCaptureGraph::show_video_properties(WindowHandle owner) {
+  if (settings_.video_device == kNoneName || !capture_filter_) return;
+  ComPtr<ISpecifyPropertyPages> pages =
+      capture_filter_.query<ISpecifyPropertyPages>(IID_ISpecifyPropertyPages);
+  if (!pages) return;
+  FILTER_INFO info{};
+  capture_filter_->QueryFilterInfo(&info);
+  ComPtr<IFilterGraph> info_graph;
+  info_graph.attach(info.pGraph);
+  ComPtr<IUnknown> object = capture_filter_.query<IUnknown>(IID_IUnknown);
+  CAUUID ids{};
+  pages->GetPages(&ids);
+  pages.reset();
+  IUnknown* objects[] = {object.get()};
+  ::OleCreatePropertyFrame(static_cast<HWND>(owner), 0, 0, L"", 1, objects, ids.cElems, ids.pElems,
+                           0, 0, nullptr);
+  ::CoTaskMemFree(ids.pElems);
+}
+
+bool DshowCaptureGraph::grabbed_size(long& size) {
+  size = 0;
+  return grabber_ && grabber_->GetCurrentBuffer(&size, nullptr) == S_OK && size > 0;
+}
+
+bool DshowCaptureGraph::copy_grabbed(void* bytes, long& size) {
+  return grabber_ && grabber_->GetCurrentBuffer(&size, static_cast<long*>(bytes)) == S_OK;
+}
+
+bool DshowCaptureGraph::grabbed_format(GrabbedFormat& format) {
+  if (!grabber_) return false;
+  AM_MEDIA_TYPE type{};
+  if (grabber_->GetConnectedMediaType(&type) != S_OK) return false;
+  bool ok = false;
+  if (type.formattype == FORMAT_VideoInfo && type.pbFormat &&
+      type.cbFormat >= sizeof(VIDEOINFOHEADER)) {
+    const auto* info = reinterpret_cast<const VIDEOINFOHEADER*>(type.pbFormat);
+    format.width = info->bmiHeader.biWidth;
+    format.height = info->bmiHeader.biHeight;
+    format.bit_count = info->bmiHeader.biBitCount;
+    ok = true;
+  }
+  free_media_type(type);
+  return ok;
+}
+
+}  // namespace
+
+std::unique_ptr<CaptureGraph> make_capture_graph(Settings& settings, WindowHandle owner,
+                                                 LogFunction log) {
+  return std::make_unique<DshowCaptureGraph>(settings, owner, log);
+}
+
+}  // namespace talvex
