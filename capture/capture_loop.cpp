@@ -60,8 +60,9 @@ void run_pass(Settings& settings, CaptureSteps& steps, LoopState& state, std::mu
   } else if (settings.motion_recording) {
     if (static_cast<float>(settings.motion_duration) > state.recording_timer) {
       state.recording_timer += kPassLengthSeconds;
-    } else {
-      settings.motion_recording = false;
+    } else if (settings.motion_recording.exchange(false)) {
+      // Whoever clears the flag stops the recording, so a dialog clearing it at the same
+      // moment never stops it twice.
       steps.stop_recording();
     }
   }

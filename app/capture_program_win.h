@@ -1,0 +1,74 @@
+// The capture program's process-wide state: the settings record, the device tables, the
+// capture graph, the recorder and the capture thread, with the operations the window and
+// the dialogs share.
+#pragma once
+
+#include <windows.h>
+
+#include <memory>
+
+#include "app/settings.h"
+#include "capture/capture_graph.h"
+#include "capture/capture_loop.h"
+#include "capture/device_catalogue.h"
+#include "capture/recording.h"
+
+namespace talvex {
+
+inline constexpr char kProgramCaption[] = "Talvex Capture";
+inline constexpr char kMainWindowClass[] = "myWindowClassTX";
+inline constexpr char kLogFileName[] = "Talvex.log";
+inline constexpr char kIconFileName[] = "Talvex.ico";
+
+struct CaptureProgram {
+  HINSTANCE instance = nullptr;
+  HWND main_window = nullptr;
+  HMENU configure_menu = nullptr;
+  Settings settings;
+  DeviceTable device_names;
+  CompressorTable compressor_names;
+  std::unique_ptr<CaptureGraph> graph;
+  Recorder recorder;
+  std::unique_ptr<CaptureSteps> steps;
+  std::unique_ptr<CaptureThread> capture_thread;
+};
+
+CaptureProgram& program();
+
+// Recording starts and stops from the user-interface thread, under the graph lock.
+void start_recording();
+void stop_recording();
+// Releases and rebuilds under the graph lock.
+void release_capture_graph();
+int build_capture_graph(const char* device_name, const char* compressor_name);
+
+// Quiets the capture passes around a graph rebuild and restores them afterwards.
+class PausedCapture {
+ public:
+  PausedCapture();
+  ~PausedCapture();
+  PausedCapture(const PausedCapture&) = delete;
+  PausedCapture& operator=(const PausedCapture&) = delete;
+
+ private:
+  bool capture_frames_;
+  bool capture_video_;
+  bool motion_enabled_;
+};
+
+// Main window operations (main_window_win.cpp).
+LRESULT CALLBACK main_window_procedure(HWND window, UINT message, WPARAM w, LPARAM l);
+void set_window_title(const char* device_name);
+void enable_video_properties();
+void disable_video_properties();
+bool save_window_position();
+
+// Dialog procedures (dialogs_win.cpp).
+INT_PTR CALLBACK capture_dialog(HWND dialog, UINT message, WPARAM w, LPARAM l);
+INT_PTR CALLBACK motion_dialog(HWND dialog, UINT message, WPARAM w, LPARAM l);
+INT_PTR CALLBACK ftp_dialog(HWND dialog, UINT message, WPARAM w, LPARAM l);
+INT_PTR CALLBACK video_device_dialog(HWND dialog, UINT message, WPARAM w, LPARAM l);
+INT_PTR CALLBACK compressor_dialog(HWND dialog, UINT message, WPARAM w, LPARAM l);
+INT_PTR CALLBACK about_dialog(HWND dialog, UINT message, WPARAM w, LPARAM l);
+
+}  // namespace talvex

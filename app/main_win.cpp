@@ -1,0 +1,149 @@
+// The capture program's entry point: settings, video folder, log, main window, devices,
+// capture graph, capture thread, message loop; then the log's end.
+#include <objbase.h>
+#include <windows.h>
+
+#include <cstring>
+
+#include "app/capture_program_win.h"
+#include "app/log.h"
+#include "app/program_steps_win.h"
+#include "app/talvex_messages.h"
+#include "app/version.h"
+#include "common/system_calls.h"
+#include "common/window_win.h"
+
+namespace talvex {
+namespace {
+
+constexpr int kWindowWidth = 349;
+constexpr int kWindowHeight = 296;
+constexpr int kCentredTop = 100;
+constexpr std::size_t kFolderLimit = 99;
+
+void apply_command_line(const char* arguments, Settings& settings) {
+  if (arguments == nullptr) return;
+  if (std::strcmp(arguments, "-g") == 0) {
+    settings.save_graph = true;
+  } else if (std::strcmp(arguments, "-l") == 0) {
+    settings.write_device_list = true;
+  } else if (std::strcmp(arguments, "-v") == 0) {
+    ::MessageBoxA(nullptr, TALVEX_VERSION_TEXT, kProgramCaption, MB_OK);
+  }
+}
+
+// The video folder when it can't be had in full: "." keeps the program where it is.
+std::string current_folder() {
+  std::string folder = system_calls().current_directory(kFolderLimit);
+  return folder.empty() ? std::string(".") : folder;
+}
+
+int run(HINSTANCE instance, const char* arguments, int show) {
+  CaptureProgram& p = program();
+  Settings& settings = p.settings;
+
+  // 1-5.
+  settings.video_folder = current_folder();
+  settings.ftp_enabled = false;
+  settings.set_ftp(FtpTexts{});
+  p.instance = instance;
+  apply_command_line(arguments, settings);
+
+  // 6-11.
+  const int read_result = read_settings(settings);
+  if (settings.compressor == kNoneName) settings.compression_enabled = false;
+  const bool entered = enter_folder(settings.video_folder.c_str());
+  log_open(kLogFileName);
+  if (read_result != msg::kOk) log_message(read_result);
+  if (!entered) {
+    settings.video_folder = current_folder();
+    log_message(msg::kConfigFolderFailed);
+  }
+
+  // 12-15.
+  if (::CoInitialize(nullptr) != S_OK) {
+    log_message(msg::kComInitFailed);
+    return 0;
+  }
+  WNDCLASSEXA window_class{};
+  window_class.cbSize = sizeof window_class;
+  window_class.lpfnWndProc = main_window_procedure;
+  window_class.hInstance = instance;
+  window_class.hIcon = ::LoadIconA(nullptr, IDI_APPLICATION);
+  window_class.hIconSm = ::LoadIconA(nullptr, IDI_APPLICATION);
+  window_class.hCursor = ::LoadCursorA(nullptr, IDC_ARROW);
+  window_class.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_MENU + 1);
+  window_class.lpszClassName = kMainWindowClass;
+  if (!::RegisterClassExA(&window_class)) {
+    log_message(msg::kRegisterClassFailed);
+    ::CoUninitialize();
+    return 0;
+  }
+  const bool centred = settings.window_x == -1 && settings.window_y == -1;
+  p.main_window = ::CreateWindowExA(WS_EX_CLIENTEDGE, kMainWindowClass, kProgramCaption,
+                                    WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX,
+                                    centred ? centre_x(kWindowWidth) : settings.window_x,
+                                    centred ? kCentredTop : settings.window_y, kWindowWidth,
+                                    kWindowHeight, nullptr, nullptr, instance, nullptr);
+  if (!p.main_window) {
+    log_message(msg::kCreateWindowFailed);
+    ::CoUninitialize();
+    return 0;
+  }
+  ::ShowWindow(p.main_window, show);
+  ::UpdateWindow(p.main_window);
+
+  // 16-17. Devices and compressors.
+  {
+    auto enumerator = make_device_enumerator();
+    if (const int r = list_video_devices(*enumerator, p.device_names); r != msg::kOk) {
+      log_message(r);
+    }
+    if (const int r = list_video_compressors(*enumerator, p.compressor_names); r != msg::kOk) {
+      log_message(r);
+    }
+  }
+  if (settings.write_device_list) write_list_file(p.device_names, p.compressor_names);
+
+  // 18. The capture graph for the saved device and compressor.
+  p.graph = make_capture_graph(settings, p.main_window, log_message);
+  const std::string device = settings.video_device.str();
+  const std::string compressor = settings.compressor.str();
+  if (const int r = build_capture_graph(device.c_str(), compressor.c_str()); r == msg::kOk) {
+    set_window_title(settings.video_device.c_str());
+    if (settings.video_device == kNoneName) {
+      disable_video_properties();
+    } else {
+      enable_video_properties();
+    }
+  } else {
+    log_message(r);
+    disable_video_properties();
+    release_capture_graph();
+  }
+
+  // 19-20. The capture thread, and continuous recording.
+  p.steps = make_program_steps(p);
+  p.capture_thread = std::make_unique<CaptureThread>(settings, *p.steps, p.graph->graph_lock);
+  if (const int r = p.capture_thread->start(); r != msg::kOk) log_message(r);
+  if (settings.capture_video) start_recording();
+
+  // 21-22.
+  MSG message;
+  int quit_code = 0;
+  while (::GetMessageA(&message, nullptr, 0, 0) > 0) {
+    ::TranslateMessage(&message);
+    ::DispatchMessageA(&message);
+  }
+  if (message.message == WM_QUIT) quit_code = static_cast<int>(message.wParam);
+  ::CoUninitialize();
+  log_close();
+  return quit_code;
+}
+
+}  // namespace
+}  // namespace talvex
+
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR arguments, int show) {
+  return talvex::run(instance, arguments, show);
+}

@@ -1,0 +1,65 @@
+// Resource ids of the capture program.
+#pragma once
+
+// Menu commands.
+#define IDM_EXIT 9001
+#define IDM_VIDEO_DEVICE 9010
+#define IDM_CAPTURE 9011
+#define IDM_ABOUT 9012
+#define IDM_VIDEO_PROPERTIES 9013
+#define IDM_COMPRESSOR 9014
+#define IDM_FTP 9015
+#define IDM_MOTION_DETECTION 9016
+
+// Dialog templates.
+#define IDD_CAPTURE 100
+#define IDD_VIDEO_DEVICE 200
+#define IDD_ABOUT 300
+#define IDD_COMPRESSOR 500
+#define IDD_FTP 600
+#define IDD_MOTION_DETECTION 700
+
+// Controls shared by several templates.
+#define IDC_GROUP 109
+#define IDC_LABEL_FIRST 101
+#define IDC_LABEL_SECOND 103
+
+// Capture dialog.
+#define IDC_CAPTURE_FRAMES 108
+#define IDC_CAPTURE_VIDEO_LABEL 110
+#define IDC_CAPTURE_VIDEO 111
+#define IDC_VIDEO_FOLDER 104
+#define IDC_BROWSE 106
+
+// Motion Detection dialog.
+#define IDC_MOTION_GROUP 701
+#define IDC_MOTION_ENABLED_LABEL 702
+#define IDC_MOTION_ENABLED 703
+#define IDC_DURATION_LABEL 704
+#define IDC_SENSITIVITY_LABEL 705
+#define IDC_DURATION 706
+#define IDC_SENSITIVITY 9017
+
+// FTP dialog.
+#define IDC_FTP_ENABLED 112
+#define IDC_FTP_SERVER 114
+#define IDC_FTP_USER_LABEL 601
+#define IDC_FTP_PORT_LABEL 602
+#define IDC_FTP_PASSWORD_LABEL 603
+#define IDC_FTP_DESTINATION_LABEL 604
+#define IDC_FTP_USER 605
+#define IDC_FTP_DESTINATION 606
+#define IDC_FTP_PORT 607
+#define IDC_FTP_PASSWORD 608
+
+// Video Device and Compressor dialogs.
+#define IDC_DEVICE_GROUP 211
+#define IDC_DEVICES 202
+#define IDC_COMPRESSORS 203
+#define IDC_CURRENT_LABEL 501
+#define IDC_CURRENT_COMPRESSOR 502
+
+// About dialog.
+#define IDC_ABOUT_NAME 302
+#define IDC_ABOUT_CONTACT 304
+#define IDC_ABOUT_SITE 305
