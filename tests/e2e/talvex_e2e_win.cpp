@@ -1,8 +1,14 @@
 // The capture program, whole: started in a scratch video folder, driven through its
 // window and dialogs, closed; then its files are read.
+#include <windows.h>
+
 #include <gtest/gtest.h>
 
+#include <commctrl.h>
+
+#include <sstream>
 #include <string>
+#include <vector>
 
 #include "common/window_win.h"
 #include "tests/e2e/driver_win.h"
@@ -60,6 +66,159 @@ TEST(Talvex, FirstStartWithoutConfiguration) {
   EXPECT_EQ(cfg.rfind("/* Don't edit by hand. Use Talvex to change. */\n1.4 ", 0), 0u) << cfg;
   EXPECT_FALSE(file_exists(folder.file("Talvex_0.bmp")));
   EXPECT_FALSE(file_exists(folder.file("Talvex_tmp.avi")));
+}
+
+// Line 2 of the configuration file, split into its words.
+std::vector<std::string> config_words(const ScratchFolder& folder) {
+  const std::string cfg = read_file(folder.file("Talvex.cfg"));
+  std::vector<std::string> words;
+  std::istringstream line(cfg.substr(cfg.find('\n') + 1));
+  for (std::string w; line >> w;) words.push_back(w);
+  return words;
+}
+
+constexpr char kDefaults[] =
+    "/* Don't edit by hand. Use Talvex to change. */\n"
+    "1.4 -1 -1 <none> <none> 0 0 . 0 _ -5 _ _ _ 0 7.500000 30 >";
+
+// Word positions in line 2.
+enum Word {
+  kCaptureFrames = 5,
+  kCaptureVideo = 6,
+  kFtpEnabled = 8,
+  kFtpServer = 9,
+  kFtpPort = 10,
+  kFtpUser = 11,
+  kMotionEnabled = 14,
+  kThreshold = 15,
+  kDuration = 16
+};
+
+TEST(Talvex, FtpDialogTurnsCaptureFramesOnAndMendsThePort) {
+  ScratchFolder folder;
+  write_file(folder.file("Talvex.cfg"), kDefaults);
+  TalvexRun run = start_talvex(folder);
+  ASSERT_NE(run.window, nullptr);
+  post_command(run.window, 9015);
+  HWND dialog = wait_dialog("FTP Configuration", kDefaultTimeout, run.program.pid());
+  ASSERT_NE(dialog, nullptr);
+  EXPECT_EQ(control_text(dialog, 607), "21");  // negative in the file
+  EXPECT_EQ(control_text(dialog, 114), "");    // " " shows as empty
+  set_check(dialog, 112, true);
+  set_control_text(dialog, 114, "ftp.example.org");
+  set_control_text(dialog, 605, "camera");
+  click(dialog, IDOK);
+  ASSERT_TRUE(wait_gone(dialog));
+  close_talvex(run);
+  const auto words = config_words(folder);
+  ASSERT_EQ(words.size(), 18u);
+  EXPECT_EQ(words[kFtpEnabled], "1");
+  EXPECT_EQ(words[kCaptureFrames], "1");
+  EXPECT_EQ(words[kFtpServer], "ftp.example.org");
+  EXPECT_EQ(words[kFtpPort], "21");
+  EXPECT_EQ(words[kFtpUser], "camera");
+}
+
+TEST(Talvex, MotionDialogSliderAndThreshold) {
+  struct Case {
+    int position;
+    const char* threshold;
+  } cases[] = {{20, "3.000000"}, {1, "12.500000"}, {11, "7.500000"}};
+  for (const Case& c : cases) {
+    ScratchFolder folder;
+    write_file(folder.file("Talvex.cfg"), kDefaults);
+    TalvexRun run = start_talvex(folder);
+    ASSERT_NE(run.window, nullptr);
+    post_command(run.window, 9016);
+    HWND dialog = wait_dialog("Motion Detection Configuration", kDefaultTimeout, run.program.pid());
+    ASSERT_NE(dialog, nullptr);
+    HWND slider = ::GetDlgItem(dialog, 9017);
+    ASSERT_NE(slider, nullptr);
+    EXPECT_EQ(::SendMessageA(slider, TBM_GETPOS, 0, 0), 11);  // threshold 7.5
+    ::SendMessageA(slider, TBM_SETPOS, TRUE, c.position);
+    set_check(dialog, 703, true);
+    set_control_text(dialog, 706, "");  // no number: the duration stays
+    click(dialog, IDOK);
+    ASSERT_TRUE(wait_gone(dialog));
+    close_talvex(run);
+    const auto words = config_words(folder);
+    ASSERT_EQ(words.size(), 18u);
+    EXPECT_EQ(words[kThreshold], c.threshold) << c.position;
+    EXPECT_EQ(words[kMotionEnabled], "1");
+    EXPECT_EQ(words[kDuration], "30");
+  }
+}
+
+TEST(Talvex, CaptureDialogWithAMissingFolderSavesAndSays018) {
+  ScratchFolder folder;
+  write_file(folder.file("Talvex.cfg"), kDefaults);
+  TalvexRun run = start_talvex(folder);
+  ASSERT_NE(run.window, nullptr);
+  post_command(run.window, 9011);
+  HWND dialog = wait_dialog("Capture Configuration", kDefaultTimeout, run.program.pid());
+  ASSERT_NE(dialog, nullptr);
+  set_check(dialog, 108, true);
+  set_control_text(dialog, 104, "c:\\no such folder");
+  click(dialog, IDOK);
+  const auto text = answer_message_box(kCaption, IDOK, kDefaultTimeout, run.program.pid());
+  ASSERT_TRUE(text.has_value());
+  EXPECT_EQ(*text, "Unable to change to \"Output directory\".\nKeeping current settings. (018)");
+  ASSERT_TRUE(wait_gone(dialog));
+  // Written at OK, before the folder change was tried.
+  EXPECT_EQ(config_words(folder)[kCaptureFrames], "1");
+  close_talvex(run);
+}
+
+TEST(Talvex, CompressorWithoutDeviceCannotBeUsed) {
+  ScratchFolder folder;
+  TalvexRun run = start_talvex(folder);
+  ASSERT_NE(run.window, nullptr);
+  post_command(run.window, 9014);
+  HWND dialog = wait_dialog("Compressor Configuration", kDefaultTimeout, run.program.pid());
+  ASSERT_NE(dialog, nullptr);
+  EXPECT_EQ(control_text(dialog, 502), "<none>");
+  HWND list = ::GetDlgItem(dialog, 203);
+  ASSERT_GT(::SendMessageA(list, LB_GETCOUNT, 0, 0), 1);  // the system's compressors
+  ::SendMessageA(list, LB_SETCURSEL, 0, 0);
+  click(dialog, IDOK);
+  const auto text = answer_message_box(kCaption, IDOK, kDefaultTimeout, run.program.pid());
+  ASSERT_TRUE(text.has_value());
+  EXPECT_EQ(*text, "Unable to use the \"Compressor\" specified. (036)");
+  ASSERT_TRUE(wait_gone(dialog));
+  close_talvex(run);
+}
+
+TEST(Talvex, SavedPositionMissingFolderAndListOption) {
+  ScratchFolder folder;
+  write_file(folder.file("Talvex.cfg"),
+             "/* Don't edit by hand. Use Talvex to change. */\n"
+             "1.4 40 -1 <none> <none> 0 0 c:\\no>such>folder 0 _ 21 _ _ _ 0 7.500000 30 >");
+  TalvexRun run = start_talvex(folder, "-l");
+  ASSERT_NE(run.window, nullptr);
+  RECT rect;
+  ::GetWindowRect(run.window, &rect);
+  EXPECT_EQ(rect.left, 40);  // (40, -1) is a position, not the centring request
+  EXPECT_EQ(rect.top, -1);
+  close_talvex(run);
+  const std::string log = read_file(folder.file("Talvex.log"));
+  EXPECT_NE(log.find("\"configuration file\". (028)\r\n"), std::string::npos) << log;
+  // The list file went to the start folder, the video folder being unreachable.
+  const std::string list = read_file(folder.file("Talvex.lst"));
+  EXPECT_EQ(list.find("<none>\n"), 0u) << list;
+  EXPECT_NE(list.find("Cinepak Video codec\n"), std::string::npos) << list;
+  EXPECT_EQ(list.substr(list.size() - 7), "<none>\n");
+  EXPECT_EQ(list.find('\r'), std::string::npos);
+  // The folder saved at the end is the one the program worked in.
+  EXPECT_NE(config_words(folder)[7].find("talvex_e2e_"), std::string::npos);
+}
+
+TEST(Talvex, TwoOptionsTakeNoEffect) {
+  ScratchFolder folder;
+  TalvexRun run = start_talvex(folder, "-g -l");
+  ASSERT_NE(run.window, nullptr);
+  close_talvex(run);
+  EXPECT_FALSE(file_exists(folder.file("Talvex.lst")));
+  EXPECT_TRUE(file_exists(folder.file("Talvex.log")));
 }
 
 TEST(Talvex, VersionOptionShowsTheBoxFirst) {
