@@ -28,8 +28,10 @@ void paint_background(Rgb24Image& image) {
 
 void paint_object(Rgb24Image& image, StreamTime into_crossing) {
   const int side = std::max(1, image.height / 2);
-  const long long travel = static_cast<long long>(image.width) + side;
-  const int left = static_cast<int>(-side + travel * into_crossing / kObjectCrossing);
+  // From one column showing at the left edge to one column showing at the right edge, so
+  // that the object is in the picture for the whole crossing.
+  const long long travel = static_cast<long long>(image.width) + side - 2;
+  const int left = static_cast<int>(1 - side + travel * into_crossing / kObjectCrossing);
   const int top_row = (image.height - side) / 2;  // counted from the bottom; centred
   for (int y = top_row; y < top_row + side; ++y) {
     std::uint8_t* row = image.bgr.data() + static_cast<std::size_t>(y) * image.width * 3;
