@@ -17,10 +17,10 @@
 
 #include "app/talvex_messages.h"
 #include "capture/dshow_devices_dshow.h"
-#include "capture/file_writer_dshow.h"
-#include "capture/qedit_ids_dshow.h"
 #include "capture/working_files.h"
 #include "common/com_ptr_win.h"
+#include "common/sample_grabber_win.h"
+#include "filters/file_writer_dshow.h"
 
 namespace talvex {
 namespace {
@@ -59,7 +59,7 @@ const GUID& grabber_subtype(int screen_bits) {
 
 template <typename T>
 HRESULT create(REFCLSID clsid, REFIID iid, ComPtr<T>& out) {
-  return dshow_calls().create_instance(clsid, nullptr, CLSCTX_INPROC_SERVER, iid, out.out());
+  return dshow_calls().create_instance(clsid, nullptr, CLSCTX_INPROC_SERVER, iid, out.out_void());
 }
 
 // The first pin of a filter in one direction.
@@ -193,7 +193,7 @@ int DshowCaptureGraph::build(const char* device_name, const char* compressor_nam
       return kDeviceNotFound;
     }
     settings_.video_device = device_name;
-    moniker->BindToObject(nullptr, nullptr, IID_IBaseFilter, capture_filter_.out());
+    moniker->BindToObject(nullptr, nullptr, IID_IBaseFilter, capture_filter_.out_void());
     if (!capture_filter_) {
       settings_.video_device = kNoneName;
       return kDeviceNotFound;
@@ -251,7 +251,8 @@ void DshowCaptureGraph::find_compressor(const char* compressor_name) {
     return;
   }
   ComPtr<IMoniker> moniker = find_by_name(monikers.get(), compressor_name, kCompressorNameBuffer);
-  if (moniker) moniker->BindToObject(nullptr, nullptr, IID_IBaseFilter, compressor_filter_.out());
+  if (moniker)
+    moniker->BindToObject(nullptr, nullptr, IID_IBaseFilter, compressor_filter_.out_void());
   if (!compressor_filter_) {
     log(kCompressorNotFound);
     no_compressor();
@@ -272,8 +273,11 @@ HRESULT DshowCaptureGraph::add_own_avi_sink() {
   if (auto interleaving = multiplexer.query<IConfigInterleaving>(IID_IConfigInterleaving)) {
     interleaving->put_Mode(INTERLEAVE_FULL);
   }
-  ComPtr<IBaseFilter> writer = make_file_writer(kTempRecordingWide);
-  if (!writer) return E_FAIL;
+  ComPtr<IBaseFilter> writer;
+  hr = filters::create_file_writer(&writer);
+  if (FAILED(hr)) return hr;
+  ComPtr<IFileSinkFilter> sink = writer.query<IFileSinkFilter>(IID_IFileSinkFilter);
+  if (!sink || FAILED(sink->SetFileName(kTempRecordingWide, nullptr))) return E_FAIL;
   graph_->AddFilter(multiplexer.get(), L"AVI Mux");
   graph_->AddFilter(writer.get(), L"File Writer");
   ComPtr<IPin> out = first_pin(multiplexer.get(), PINDIR_OUTPUT);
@@ -286,6 +290,7 @@ HRESULT DshowCaptureGraph::add_own_avi_sink() {
   }
   multiplexer_ = multiplexer;
   own_writer_ = writer;
+  file_sink_ = sink;
   return S_OK;
 }
 

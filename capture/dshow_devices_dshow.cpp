@@ -60,7 +60,7 @@ DshowCalls& dshow_calls() {
 
 std::optional<std::string> friendly_name(IMoniker* moniker, std::size_t buffer_size) {
   ComPtr<IPropertyBag> bag;
-  if (FAILED(moniker->BindToStorage(nullptr, nullptr, IID_IPropertyBag, bag.out()))) {
+  if (FAILED(moniker->BindToStorage(nullptr, nullptr, IID_IPropertyBag, bag.out_void()))) {
     return std::nullopt;
   }
   ScopedVariant name;
@@ -83,7 +83,7 @@ HRESULT open_device_category(REFCLSID category, ComPtr<ICreateDevEnum>& enumerat
   monikers.reset();
   HRESULT hr = dshow_calls().create_instance(CLSID_SystemDeviceEnum, nullptr,
                                              CLSCTX_INPROC_SERVER | CLSCTX_INPROC_HANDLER,
-                                             IID_ICreateDevEnum, enumerator.out());
+                                             IID_ICreateDevEnum, enumerator.out_void());
   if (FAILED(hr)) {
     enumerator.reset();
     return hr;

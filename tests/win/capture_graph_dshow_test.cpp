@@ -11,7 +11,7 @@
 #include "app/talvex_messages.h"
 #include "capture/capture_graph.h"
 #include "capture/dshow_devices_dshow.h"
-#include "capture/qedit_ids_dshow.h"
+#include "common/sample_grabber_win.h"
 
 namespace talvex {
 namespace {

@@ -1,0 +1,13 @@
+// The MJPEG compressor: a transform filter from uncompressed RGB to Motion-JPEG, one key
+// frame per sample.
+#pragma once
+
+#include <windows.h>
+
+#include <unknwn.h>
+
+namespace talvex::filters {
+
+HRESULT create_mjpeg_compressor(IUnknown** out);
+
+}  // namespace talvex::filters
