@@ -144,6 +144,22 @@ TEST_F(CameraGraphTest, BuildsForExactNamesOnly) {
   EXPECT_TRUE(logged.empty());
 }
 
+// "-g": every build saves the graph; only E_FAIL (no graph) is reported, as 012. Wine's
+// graph has no persistent form, so it answers with another failure and nothing is logged.
+TEST_F(CameraGraphTest, SaveGraphWithEveryBuild) {
+  settings_.save_graph = true;
+  ASSERT_EQ(graph().build(kTestCamera, "<none>"), msg::kOk);
+  const long saved = graph().save_graph_file("Talvex.grf");
+  if (saved == S_OK) {
+    EXPECT_TRUE(std::filesystem::exists("Talvex.grf"));
+  } else {
+    EXPECT_NE(saved, E_FAIL);
+  }
+  EXPECT_TRUE(logged.empty());
+  graph().release();
+  EXPECT_EQ(graph().save_graph_file("Talvex.grf"), E_FAIL);  // no graph
+}
+
 // Frames reach the grabber in the format of the screen's depth. A camera with a preview
 // pin serves the grabber's type directly, so every depth can be asked for; behind a Smart
 // Tee the camera's own first type (the real screen's depth) goes to both branches.
