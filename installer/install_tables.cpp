@@ -1,0 +1,126 @@
+#include "installer/install_tables.h"
+
+#include <cctype>
+#include <iterator>
+
+namespace talvex::inst {
+namespace {
+
+constexpr const char* kBaseFolders[] = {"arquivos de programas", "program files"};
+
+constexpr const char* kStartMenus[] = {
+    "windows\\menu iniciar\\programas",
+    "windows\\start menu\\programs",
+    "windows\\menu d\xE9marrer\\programmes",
+    "windows\\startmen\xFC\\programme",
+    "windows\\start menu\\programmi",
+    "windows\\men\xFA Inicio\\programas",
+    "documents and settings\\all users\\menu iniciar\\programas",
+    "documents and settings\\all users\\start menu\\programs",
+};
+
+constexpr PayloadRow kRows[] = {
+    {"LICENSE.txt", "LICENSE.txt", nullptr, nullptr, nullptr},
+    {"Talvex.001", "Talvex.ico", nullptr, nullptr, nullptr},
+    {"Talvex.002", "Talvex.cfg", nullptr, nullptr, nullptr},
+    {"README.html", "README.html", "ReadMe.lnk", nullptr, nullptr},
+    {"Talvex.000", "Talvex.exe", "Talvex.lnk", nullptr, "Talvex.ico"},
+    {"Talvex.003", "Talvex_insp.exe", "Inspector.lnk", nullptr, "Talvex.ico"},
+    {"Talvex.004", "Talvex_inst.exe", "Uninstall.lnk", "-u", "Talvex.ico"},
+};
+
+std::optional<std::string> first_existing(const PathProbe& probe, std::string_view drive_root,
+                                          std::span<const char* const> candidates) {
+  const std::string root(drive_root);
+  for (const char* name : candidates) {
+    if (std::optional<std::string> found = probe(root, name)) return found;
+  }
+  return std::nullopt;
+}
+
+bool equal_ignoring_case(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    if (std::tolower(static_cast<unsigned char>(a[i])) !=
+        std::tolower(static_cast<unsigned char>(b[i])))
+      return false;
+  }
+  return true;
+}
+
+bool is_digit(char c) { return c >= '0' && c <= '9'; }
+
+// Reads `count` digits (exactly; or 1 to 5 for the unpadded year) and then `separator`
+// (0 for none) from the front of `s`.
+bool take_number(std::string_view& s, bool year, char separator) {
+  std::size_t n = 0;
+  while (n < s.size() && is_digit(s[n])) ++n;
+  if (year ? (n < 1 || n > 5) : n != 2) return false;
+  s.remove_prefix(n);
+  if (separator == 0) return true;
+  if (s.empty() || s.front() != separator) return false;
+  s.remove_prefix(1);
+  return true;
+}
+
+bool take_date_time(std::string_view& s, char last_separator) {
+  return take_number(s, true, '-') && take_number(s, false, '-') && take_number(s, false, '_') &&
+         take_number(s, false, '-') && take_number(s, false, '-') &&
+         take_number(s, false, last_separator);
+}
+
+}  // namespace
+
+const std::span<const char* const> kBaseFolderCandidates{kBaseFolders};
+const std::span<const char* const> kStartMenuCandidates{kStartMenus};
+const std::span<const PayloadRow> kPayload{kRows};
+
+std::optional<std::string> join_path(std::string_view a, std::string_view b) {
+  if (a.size() + 1 + b.size() > kMaxPathLength) return std::nullopt;
+  std::string path;
+  path.reserve(a.size() + 1 + b.size());
+  path.append(a).append("\\").append(b);
+  return path;
+}
+
+std::string base_folder(const PathProbe& probe, std::string_view drive_root) {
+  if (std::optional<std::string> found = first_existing(probe, drive_root, kBaseFolderCandidates))
+    return *found;
+  std::string_view bare = drive_root;
+  if (!bare.empty() && bare.back() == '\\') bare.remove_suffix(1);
+  return std::string(bare);
+}
+
+std::optional<std::string> start_menu_folder(const PathProbe& probe, std::string_view fallback,
+                                             std::string_view drive_root) {
+  if (std::optional<std::string> found = first_existing(probe, drive_root, kStartMenuCandidates))
+    return found;
+  if (fallback.empty()) return std::nullopt;
+  return std::string(fallback);
+}
+
+std::optional<InstallationPaths> installation_paths(std::string_view base) {
+  std::optional<std::string> product = join_path(base, kProductFolder);
+  if (!product) return std::nullopt;
+  std::optional<std::string> installation = join_path(*product, kVersionFolder);
+  if (!installation) return std::nullopt;
+  return InstallationPaths{*product, *installation};
+}
+
+std::optional<ProgramGroupPaths> program_group_paths(std::string_view start_menu) {
+  std::optional<InstallationPaths> paths = installation_paths(start_menu);
+  if (!paths) return std::nullopt;
+  return ProgramGroupPaths{paths->product_directory, paths->installation_directory};
+}
+
+bool is_video_file_name(std::string_view name) {
+  constexpr std::string_view kPrefix = "Talvex_Camera_";
+  constexpr std::string_view kSuffix = ".avi";
+  if (name.size() < kPrefix.size() + kSuffix.size()) return false;
+  if (!equal_ignoring_case(name.substr(0, kPrefix.size()), kPrefix)) return false;
+  if (!equal_ignoring_case(name.substr(name.size() - kSuffix.size()), kSuffix)) return false;
+  std::string_view fields = name.substr(kPrefix.size(), name.size() - kPrefix.size() - 4);
+  return take_date_time(fields, '_') && take_date_time(fields, 0) && fields.empty();
+}
+
+}  // namespace talvex::inst

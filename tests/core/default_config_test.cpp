@@ -1,0 +1,27 @@
+// The distribution package's default "Talvex.cfg" is what the capture program writes for
+// its defaults, with the video folder left to the directory it is started in.
+#include <gtest/gtest.h>
+
+#include "app/settings.h"
+#include "app/talvex_messages.h"
+#include "tests/core/test_support.h"
+
+namespace talvex {
+namespace {
+
+TEST(DefaultConfiguration, PackageFileIsTheDefaultRecordAndReadsBack) {
+  const std::string file = testing::read_bytes(TALVEX_DEFAULT_CONFIG);
+  Settings defaults;
+  apply_default_settings(defaults);
+  defaults.video_folder = ".";
+  EXPECT_EQ(file, settings_file_text(defaults));
+
+  testing::ScratchDirectory scratch;
+  testing::write_bytes(scratch.path() / "Talvex.cfg", file);
+  Settings read;
+  EXPECT_EQ(read_settings(read), msg::kOk);
+  EXPECT_EQ(settings_file_text(read), file);
+}
+
+}  // namespace
+}  // namespace talvex
