@@ -113,6 +113,12 @@ std::optional<ProgramGroupPaths> program_group_paths(std::string_view start_menu
   return ProgramGroupPaths{paths->product_directory, paths->installation_directory};
 }
 
+bool is_installation_directory(std::string_view path) {
+  const std::string tail = std::string("\\") + kProductFolder + "\\" + kVersionFolder;
+  if (path.size() <= tail.size() || path.size() > kMaxPathLength) return false;
+  return equal_ignoring_case(path.substr(path.size() - tail.size()), tail);
+}
+
 bool is_video_file_name(std::string_view name) {
   constexpr std::string_view kPrefix = "Talvex_Camera_";
   constexpr std::string_view kSuffix = ".avi";

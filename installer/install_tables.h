@@ -69,6 +69,10 @@ struct ProgramGroupPaths {
 };
 std::optional<ProgramGroupPaths> program_group_paths(std::string_view start_menu);
 
+// Whether a recorded path can be an installation directory: it ends in the product and
+// version folders ("...\\Talvex\\Talvex v3", letters in any case) below some folder.
+bool is_installation_directory(std::string_view path);
+
 // Whether a file name is that of a finished recording:
 // Talvex_Camera_YYYY-MM-DD_hh-mm-ss_YYYY-MM-DD_hh-mm-ss.avi (letters in any case).
 bool is_video_file_name(std::string_view name);

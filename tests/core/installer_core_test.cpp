@@ -117,6 +117,26 @@ TEST(InstallTables, PayloadRowsInOrder) {
   }
 }
 
+TEST(InstallTables, RecordedDirectoryMustBeAnInstallationDirectory) {
+  struct Case {
+    const char* path;
+    bool accepted;
+  } cases[] = {
+      {"c:\\program files\\Talvex\\Talvex v3", true},
+      {"c:\\Talvex\\Talvex v3", true},
+      {"C:\\ARQUIVOS DE PROGRAMAS\\TALVEX\\TALVEX V3", true},
+      {"\\Talvex\\Talvex v3", false},
+      {"c:", false},
+      {"c:\\", false},
+      {"", false},
+      {"c:\\windows", false},
+      {"c:\\program files\\Talvex", false},
+      {"c:\\program files\\Talvex\\Talvex v3\\..", false},
+      {"c:\\program files\\XTalvex\\Talvex v3", false},
+  };
+  for (const Case& c : cases) EXPECT_EQ(is_installation_directory(c.path), c.accepted) << c.path;
+}
+
 TEST(InstallTables, RecordingNames) {
   struct Case {
     const char* name;
@@ -146,7 +166,7 @@ TEST(InstallTables, RecordingNames) {
 std::string agreement_of(const std::string& bytes) {
   testing::ScratchDirectory scratch;
   testing::write_bytes(scratch.path() / "LICENSE.txt", bytes);
-  std::FILE* file = std::fopen((scratch.path() / "LICENSE.txt").c_str(), "rb");
+  std::FILE* file = std::fopen((scratch.path() / "LICENSE.txt").string().c_str(), "rb");
   EXPECT_NE(file, nullptr);
   std::string text = read_agreement(file);
   std::fclose(file);

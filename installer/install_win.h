@@ -1,0 +1,71 @@
+// Installing and uninstalling: the installation directory on drive C:, the program group
+// with its shortcuts, the installation record, and the start of the installed capture
+// program. Every procedure runs on the calling (window) thread and returns a message number.
+#pragma once
+
+#include <windows.h>
+
+#include <functional>
+#include <string>
+#include <string_view>
+
+#include "common/fixed_text.h"
+#include "installer/install_tables.h"
+
+namespace talvex::inst {
+
+// The size of the buffer that receives the installation directory.
+constexpr std::size_t kDirectoryBufferSize = 100;
+
+// Where the installation record lives: one text value in the registry.
+struct RecordLocation {
+  HKEY root;
+  std::string key;
+  std::string value;
+};
+
+// What the procedures take from their surroundings. The program keeps the defaults; the
+// tests point the drive, the shell's folder and the record at scratch places.
+struct InstallerEnvironment {
+  std::string drive_root = kDriveRoot;
+  // The all-users programs folder the shell reports, used when no start-menu candidate
+  // exists; empty for none.
+  std::function<std::string()> shell_programs_folder;
+  RecordLocation record{HKEY_CURRENT_USER, "Software\\Talvex", "InstallationDirectory"};
+  DWORD stage_pause_ms = 1000;
+  // Receives each progress increment (the window sends it to its progress bar).
+  std::function<void(int)> progress;
+};
+InstallerEnvironment& installer_environment();
+
+// 21 with the installation directory in `directory` (kDirectoryBufferSize bytes), or 13
+// with an empty `directory` when the installation record can't be made.
+int install_files(char* directory);
+// 21, or 12 when the installation record can't be read.
+int uninstall_files();
+// Starts Talvex.exe of the installation directory with that directory as its working
+// directory; nothing for a null or empty directory, and a failure is silent.
+void start_capture_program(const char* directory);
+
+// Writes one shell link. `icon` is a bare file name joined to `working_directory` (empty
+// for none); `arguments` may be null or empty.
+HRESULT create_shortcut(const char* target, const char* link, const char* description,
+                        const char* working_directory, const char* icon, const char* arguments);
+
+// Deletes the files directly in `directory`, except those `keep` names (subdirectories,
+// read-only files and files in use stay). False only when the directory can't be entered.
+using KeepFile = bool (*)(std::string_view name);
+bool empty_directory(const char* directory, KeepFile keep = nullptr);
+
+// The installation record.
+bool installation_record_exists();
+// Stores `directory` unless a record exists already (which counts as written); nothing of
+// the record remains when storing fails.
+bool write_installation_record(const char* directory);
+// The recorded directory (at most kMaxPathLength characters); false without a usable record.
+bool read_installation_record(FixedText<kPathSize>& directory);
+
+// SearchPathA below `root`: the full path of `name` when it exists.
+std::optional<std::string> search_path_probe(const std::string& root, const std::string& name);
+
+}  // namespace talvex::inst
