@@ -1,0 +1,71 @@
+#!/usr/bin/env bash
+# The installer end to end, in a scratch copy of the Wine prefix so that what it installs,
+# its shortcuts and its registry record stay out of every other test:
+#   unpack the package zip into the copy's drive C:, put the capture program's stand-in in
+#   as Talvex.000, run the driven tests with the copy's own wineserver, then read the
+#   shortcuts they left with lnkinfo.
+# Arguments: package zip, stand-in exe, test exe, the Wine prefix to copy.
+set -euo pipefail
+. "$(dirname "$0")/../../scripts/lib.sh"
+zip=$1 stand_in=$2 tests=$3 source_prefix=$4
+
+scratch=$(mktemp -d /tmp/talvex_installer_e2e.XXXXXX)
+export WINEPREFIX=$scratch/prefix
+cleanup() {
+  "$WINESERVER" -k 2>/dev/null || true
+  rm -rf "$scratch"
+}
+trap cleanup EXIT
+
+cp -a "$source_prefix" "$WINEPREFIX"
+mkdir -p "$WINEPREFIX/drive_c/package" "$scratch/links"
+(cd "$WINEPREFIX/drive_c/package" && cmake -E tar xf "$zip")
+package=$(basename "$zip" .zip)
+cp "$stand_in" "$WINEPREFIX/drive_c/package/$package/Talvex.000"
+
+"$WINESERVER" -p
+"$WINE" cmd.exe /c exit </dev/null >/dev/null 2>&1 || true
+
+status=0
+TALVEX_PACKAGE="C:\\package\\$package" TALVEX_LINKS_OUT="$(winepath_of "$scratch/links")" \
+  "$WINE" "$tests" || status=1
+
+# The shortcuts as the install left them: target, working directory, icon, arguments.
+dir='C:\program files\Talvex\Talvex v3'
+check_link() {  # link file, target name, icon (yes/no), arguments
+  local file=$scratch/links/$1 info
+  if [ ! -f "$file" ]; then
+    echo "missing shortcut $1"
+    status=1
+    return
+  fi
+  # "Name<tabs>: value" lines as "Name: value".
+  info=$(lnkinfo "$file" | sed -E 's/^[[:space:]]+//; s/[[:space:]]+: /: /')
+  expect() {
+    if ! grep -qixF -- "$1" <<<"$info"; then
+      echo "$file: no '$1' in:"
+      echo "$info"
+      status=1
+    fi
+  }
+  refuse() {
+    if grep -qi -- "^$1: " <<<"$info"; then
+      echo "$file: unexpected '$1' in:"
+      echo "$info"
+      status=1
+    fi
+  }
+  expect "Local path: $dir\\$2"
+  expect "Working directory: $dir"
+  if [ "$3" = yes ]; then expect "Icon location: $dir\\Talvex.ico"; else refuse "Icon location"; fi
+  if [ -n "$4" ]; then expect "Command line arguments: $4"; else refuse "Command line arguments"; fi
+}
+if [ $status -eq 0 ]; then
+  check_link ReadMe.lnk README.html no ""
+  check_link Talvex.lnk Talvex.exe yes ""
+  check_link Uninstall.lnk Talvex_inst.exe yes "-u"
+  if [ -f "$WINEPREFIX/drive_c/package/$package/Talvex.003" ]; then
+    check_link Inspector.lnk Talvex_insp.exe yes ""
+  fi
+fi
+exit $status
