@@ -111,6 +111,7 @@ class DshowCaptureGraph final : public CaptureGraph {
   void hold_capture_off() override;
   void recreate_capture_file() override;
 
+  bool has_grabber() const override { return static_cast<bool>(grabber_); }
   bool grabbed_size(long& size) override;
   bool copy_grabbed(void* bytes, long& size) override;
   bool grabbed_format(GrabbedFormat& format) override;
