@@ -4,6 +4,7 @@
 #include "app/talvex_messages.h"
 #include "capture/frame_buffer.h"
 #include "capture/frame_image.h"
+#include "capture/ftp_upload.h"
 #include "capture/snapshot.h"
 
 namespace talvex {
@@ -20,7 +21,9 @@ class ProgramSteps final : public CaptureSteps {
     return talvex::write_frame_file(program_.settings, frame_, index);
   }
   int make_snapshot(int index) override { return talvex::make_snapshot(program_.settings, index); }
-  int ftp_upload(const char*, const FtpTexts&) override { return 38; }
+  int ftp_upload(const char* file, const FtpTexts& ftp) override {
+    return talvex::ftp_upload(file, ftp);
+  }
   bool detect_motion() override { return talvex::detect_motion(program_.settings); }
   // The pass holds the graph lock already.
   void start_recording() override { program_.recorder.start_recording(*program_.graph); }
