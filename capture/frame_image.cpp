@@ -3,7 +3,10 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
+#include <utility>
 
+#include "capture/motion_kernel.h"
 #include "capture/working_files.h"
 #include "common/system_calls.h"
 
@@ -21,8 +24,6 @@ std::uint32_t get32(const std::uint8_t* p) {
 int padded_stride(std::int64_t width, int bytes_per_pixel) {
   return static_cast<int>((width * bytes_per_pixel + 3) & ~std::int64_t{3});
 }
-
-inline int gray(int b, int g, int r) { return (11 * b + 59 * g + 30 * r) / 100; }
 
 // Sums grey values the way a 32-bit float accumulator does when each value is added on its
 // own: exactly, in integers, while the total stays below 2^24; value by value in float after.
@@ -69,23 +70,17 @@ bool read_file(const char* name, std::vector<std::uint8_t>& out) {
   return std::fread(out.data(), 1, out.size(), file.get()) == out.size();
 }
 
-}  // namespace
+// The layout of a frame file's pixels, once its headers were checked against its size.
+struct BmpLayout {
+  const std::uint8_t* pixels = nullptr;  // first stored row
+  int width = 0;
+  int height = 0;  // rows
+  int bits = 0;
+  std::int64_t stride = 0;
+  bool top_down = false;
+};
 
-void FrameImage::allocate(int width, int height, int bits_per_pixel) {
-  width_ = width;
-  height_ = height;
-  bits_per_pixel_ = bits_per_pixel;
-  stride_ = padded_stride(width, bits_per_pixel / 8);
-  pixels_.assign(static_cast<std::size_t>(stride_) * static_cast<std::size_t>(height), 0);
-}
-
-void FrameImage::clear() {
-  width_ = height_ = bits_per_pixel_ = stride_ = 0;
-  pixels_.clear();
-  pixels_.shrink_to_fit();
-}
-
-bool load_bmp_bytes(FrameImage& image, const std::uint8_t* data, std::size_t size) {
+bool parse_bmp(const std::uint8_t* data, std::size_t size, BmpLayout& layout) {
   if (data == nullptr || size < kFileHeaderSize + kInfoHeaderSize) return false;
   if (data[0] != 'B' || data[1] != 'M') return false;
   const std::uint32_t offset = get32(data + 10);
@@ -103,15 +98,42 @@ bool load_bmp_bytes(FrameImage& image, const std::uint8_t* data, std::size_t siz
   const bool top_down = signed_height < 0;
   const std::int64_t height = top_down ? -std::int64_t{signed_height} : signed_height;
   if (std::int64_t{width} * height > kLargestPixelCount) return false;
-  const int source_bpp = static_cast<int>(bits / 8);
-  const std::int64_t source_stride = padded_stride(width, source_bpp);
+  const std::int64_t stride = padded_stride(width, static_cast<int>(bits / 8));
   if (offset < kFileHeaderSize + kInfoHeaderSize || offset > size) return false;
-  if (static_cast<std::int64_t>(size - offset) < source_stride * height) return false;
+  if (static_cast<std::int64_t>(size - offset) < stride * height) return false;
+  layout = BmpLayout{data + offset,          width,  static_cast<int>(height),
+                     static_cast<int>(bits), stride, top_down};
+  return true;
+}
 
+}  // namespace
+
+void FrameImage::allocate(int width, int height, int bits_per_pixel) {
+  width_ = width;
+  height_ = height;
+  bits_per_pixel_ = bits_per_pixel;
+  stride_ = padded_stride(width, bits_per_pixel / 8);
+  pixels_.assign(static_cast<std::size_t>(stride_) * static_cast<std::size_t>(height), 0);
+}
+
+void FrameImage::clear() {
+  width_ = height_ = bits_per_pixel_ = stride_ = 0;
+  pixels_.clear();
+  pixels_.shrink_to_fit();
+}
+
+bool load_bmp_bytes(FrameImage& image, const std::uint8_t* data, std::size_t size) {
+  BmpLayout layout;
+  if (!parse_bmp(data, size, layout)) return false;
+  const int width = layout.width;
+  const std::int64_t height = layout.height;
+  const bool top_down = layout.top_down;
+  const std::int64_t source_stride = layout.stride;
+  const int bits = layout.bits;
   FrameImage loaded;
   loaded.allocate(width, static_cast<int>(height), 24);
   for (std::int64_t y = 0; y < height; ++y) {
-    const std::uint8_t* in = data + offset + y * source_stride;
+    const std::uint8_t* in = layout.pixels + y * source_stride;
     std::uint8_t* out = loaded.row(static_cast<int>(top_down ? height - 1 - y : y));
     switch (bits) {
       case 24:
@@ -159,7 +181,8 @@ float mean_gray(const FrameImage& image) {
   GraySum sum;
   for (int y = 0; y < image.height(); ++y) {
     const std::uint8_t* p = image.row(y);
-    sum.add_row(image.width(), [p](int x) { return gray(p[3 * x], p[3 * x + 1], p[3 * x + 2]); });
+    sum.add_row(image.width(),
+                [p](int x) { return gray_of(p[3 * x], p[3 * x + 1], p[3 * x + 2]); });
   }
   return mean_of(sum.value(), image.width(), image.height());
 }
@@ -174,24 +197,61 @@ float difference_mean(const FrameImage& x, const FrameImage& y) {
     const std::uint8_t* b = row < h ? y.row(row) : nullptr;
     const int overlap = b ? w : 0;
     sum.add_row(x.width(), [a, b, overlap](int i) {
-      if (i >= overlap) return gray(a[3 * i], a[3 * i + 1], a[3 * i + 2]);
+      if (i >= overlap) return gray_of(a[3 * i], a[3 * i + 1], a[3 * i + 2]);
       const int db = a[3 * i] > b[3 * i] ? a[3 * i] - b[3 * i] : 0;
       const int dg = a[3 * i + 1] > b[3 * i + 1] ? a[3 * i + 1] - b[3 * i + 1] : 0;
       const int dr = a[3 * i + 2] > b[3 * i + 2] ? a[3 * i + 2] - b[3 * i + 2] : 0;
-      return gray(db, dg, dr);
+      return gray_of(db, dg, dr);
     });
   }
   return mean_of(sum.value(), x.width(), x.height());
 }
 
+namespace {
+
+// Both measures straight from two frame files of the same layout, without building the
+// images: the row sums are exact integers, and while a total stays below 2^24 the 32-bit
+// float sum of the same values is that integer. Nothing when the files differ in layout
+// or a total gets that large; the general path then measures.
+std::optional<std::pair<float, float>> fast_measures(const BmpLayout& a, const BmpLayout& b) {
+  if (a.width != b.width || a.height != b.height || a.bits != b.bits || a.top_down != b.top_down) {
+    return std::nullopt;
+  }
+  RowSums (*row_sums)(const std::uint8_t*, const std::uint8_t*, int) = a.bits == 32   ? row_sums_32
+                                                                       : a.bits == 24 ? row_sums_24
+                                                                                      : row_sums_16;
+  std::int64_t darker = 0, brighter = 0;
+  for (int y = 0; y < a.height; ++y) {
+    const RowSums r = row_sums(a.pixels + y * a.stride, b.pixels + y * b.stride, a.width);
+    darker += r.darker;
+    brighter += r.brighter;
+  }
+  constexpr std::int64_t kExactLimit = std::int64_t{1} << 24;
+  if (darker >= kExactLimit || brighter >= kExactLimit) return std::nullopt;
+  return std::pair{mean_of(static_cast<float>(darker), a.width, a.height),
+                   mean_of(static_cast<float>(brighter), a.width, a.height)};
+}
+
+}  // namespace
+
 bool detect_motion(const Settings& settings) {
   if (settings.video_device == kNoneName) return true;
+  thread_local std::vector<std::uint8_t> older_bytes, newer_bytes;
+  const bool have_older = read_file(kFrameFileNames[0], older_bytes);
+  const bool have_newer = read_file(kFrameFileNames[1], newer_bytes);
+  const float threshold = settings.motion_threshold;
+  BmpLayout older, newer;
+  if (have_older && have_newer && parse_bmp(older_bytes.data(), older_bytes.size(), older) &&
+      parse_bmp(newer_bytes.data(), newer_bytes.size(), newer)) {
+    if (const auto measures = fast_measures(older, newer)) {
+      return measures->first > threshold || measures->second > threshold;
+    }
+  }
   FrameImage a, b;
-  load_bmp(a, kFrameFileNames[0]);
-  load_bmp(b, kFrameFileNames[1]);
+  if (have_older) load_bmp_bytes(a, older_bytes.data(), older_bytes.size());
+  if (have_newer) load_bmp_bytes(b, newer_bytes.data(), newer_bytes.size());
   // Older against newer (what became darker), then newer against older (what became
   // brighter); each judged on its own.
-  const float threshold = settings.motion_threshold;
   if (difference_mean(a, b) > threshold) return true;
   return difference_mean(b, a) > threshold;
 }

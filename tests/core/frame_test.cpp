@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <random>
@@ -9,6 +10,7 @@
 #include "app/talvex_messages.h"
 #include "capture/frame_buffer.h"
 #include "capture/frame_image.h"
+#include "capture/motion_kernel.h"
 #include "capture/snapshot.h"
 #include "tests/core/test_support.h"
 
@@ -370,6 +372,55 @@ TEST_F(FrameTest, DetectMotionCases) {
   Settings none;
   std::filesystem::remove("Talvex_1.bmp");
   EXPECT_TRUE(detect_motion(none));  // no device: always, without reading
+}
+
+// The row kernels (vector code where the machine has it) against the plain formula, for
+// every tail length.
+TEST(Motion, RowKernelsMatchThePlainFormula) {
+  std::mt19937 random(11);
+  std::uniform_int_distribution<int> byte(0, 255);
+  for (int width = 1; width <= 37; ++width) {
+    std::vector<std::uint8_t> a(static_cast<std::size_t>(width) * 4), b(a.size());
+    for (auto& v : a) v = static_cast<std::uint8_t>(byte(random));
+    for (auto& v : b) v = static_cast<std::uint8_t>(byte(random));
+    std::int64_t darker = 0, brighter = 0;
+    for (int x = 0; x < width; ++x) {
+      const std::uint8_t* p = &a[4 * x];
+      const std::uint8_t* q = &b[4 * x];
+      darker += gray_of(clamped(p[0], q[0]), clamped(p[1], q[1]), clamped(p[2], q[2]));
+      brighter += gray_of(clamped(q[0], p[0]), clamped(q[1], p[1]), clamped(q[2], p[2]));
+    }
+    const RowSums sums = row_sums_32(a.data(), b.data(), width);
+    EXPECT_EQ(sums.darker, darker) << width;
+    EXPECT_EQ(sums.brighter, brighter) << width;
+  }
+}
+
+// detect_motion's direct path decides exactly as the images would: a threshold equal to
+// the larger measure is no motion, the float just below it is.
+TEST_F(FrameTest, DirectMeasureDecidesExactlyAsTheImages) {
+  std::mt19937 random(5);
+  struct Case {
+    int width, height, bits, spread;
+  } cases[] = {{320, 240, 32, 30}, {320, -240, 32, 30},  {321, 17, 24, 60},
+               {64, 48, 16, 255},  {1920, 1080, 32, 30}, {1920, 1080, 32, 255}};
+  for (const Case& c : cases) {
+    FrameBuffer older = pattern_frame(c.width, c.height, c.bits);
+    FrameBuffer newer = older;
+    std::uniform_int_distribution<int> noise(-c.spread, c.spread);
+    for (auto& v : newer.bytes)
+      v = static_cast<std::uint8_t>(std::clamp(v + noise(random), 0, 255));
+    ASSERT_EQ(write_frame_file(settings_, older, 0), msg::kOk);
+    ASSERT_EQ(write_frame_file(settings_, newer, 1), msg::kOk);
+    FrameImage a, b;
+    ASSERT_TRUE(load_bmp(a, "Talvex_0.bmp"));
+    ASSERT_TRUE(load_bmp(b, "Talvex_1.bmp"));
+    const float largest = std::max(difference_mean(a, b), difference_mean(b, a));
+    settings_.motion_threshold = largest;
+    EXPECT_FALSE(detect_motion(settings_)) << c.width << "x" << c.height << "x" << c.bits;
+    settings_.motion_threshold = std::nextafter(largest, 0.0f);
+    EXPECT_TRUE(detect_motion(settings_)) << c.width << "x" << c.height << "x" << c.bits;
+  }
 }
 
 TEST(Snapshot, CropTakesThePicturesTopLeft) {
