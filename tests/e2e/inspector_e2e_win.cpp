@@ -308,8 +308,9 @@ TEST(Inspector, PlaysWithTheFrameTimeJumpsAndTakesAPhoto) {
   select_list_view_row(run.list, 0);
   post_command(run.window, kInspect);
   ::Sleep(1500);
-  if (auto text = answer_message_box(kCaption, IDOK, Timeout{500}, run.program.pid()))
+  if (auto text = answer_message_box(kCaption, IDOK, Timeout{500}, run.program.pid())) {
     EXPECT_EQ(*text, "Unable to inspect the selected video. (021)");
+  }
   ASSERT_TRUE(::IsWindow(run.window));
 
   select_list_view_row(run.list, 1);
