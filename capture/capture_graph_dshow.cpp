@@ -112,6 +112,7 @@ class DshowCaptureGraph final : public CaptureGraph {
   void hold_capture_off() override;
   void recreate_capture_file() override;
 
+  bool has_grabber() const override { return static_cast<bool>(grabber_); }
   bool grabbed_size(long& size) override;
   bool copy_grabbed(void* bytes, long& size) override;
   bool grabbed_format(GrabbedFormat& format) override;
@@ -325,6 +326,15 @@ int DshowCaptureGraph::build_capture_branch(const char* compressor_name) {
       compressor_filter_.reset();
       no_compressor();
       log(kCompressorNotConnected);
+      // A multiplexer of our own that saw a failed connection is replaced by a fresh one.
+      if (own_writer_) {
+        graph_->RemoveFilter(own_writer_.get());
+        graph_->RemoveFilter(multiplexer_.get());
+        multiplexer_.reset();
+        own_writer_.reset();
+        file_sink_.reset();
+        add_own_avi_sink();
+      }
       if (render_capture(nullptr) != S_OK) {
         settings_.video_device = kNoneName;
         return kDeviceUnusableCompressed;

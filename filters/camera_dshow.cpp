@@ -265,7 +265,8 @@ class CameraFilter : public dshow::FilterBase {
     }
   }
   ~CameraFilter() override {
-    for (auto& p : pins_) p->stop_thread();
+    // Decommitting first frees a streaming thread that waits for a buffer.
+    for (auto& p : pins_) p->deactivate();
   }
 
   int pin_count() override { return static_cast<int>(pins_.size()); }
@@ -411,7 +412,10 @@ void CameraPin::stream() {
       continue;
     }
     BYTE* data = nullptr;
-    if (FAILED(sample->GetPointer(&data)) || sample->GetSize() < size) continue;
+    if (FAILED(sample->GetPointer(&data)) || sample->GetSize() < size) {
+      wait(10);
+      continue;
+    }
     camera_.source().fill(next, period, format, data);
     sample->SetActualDataLength(size);
     sample->SetSyncPoint(TRUE);

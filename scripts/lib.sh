@@ -50,3 +50,6 @@ start_wineserver() {
   "$WINE" cmd.exe /c exit </dev/null >/dev/null 2>&1 || true
 }
 stop_wineserver() { "$WINESERVER" -k 2>/dev/null || true; }
+
+# The Windows path under which Wine sees a file of ours.
+winepath_of() { printf 'Z:%s' "$(readlink -f "$1" | tr '/' '\\')"; }

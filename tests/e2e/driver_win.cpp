@@ -156,10 +156,6 @@ bool is_enabled(HWND dialog, int control_id) {
   return ::IsWindowEnabled(control(dialog, control_id)) != FALSE;
 }
 
-UINT menu_item_state(HWND window, int command_id) {
-  return ::GetMenuState(::GetMenu(window), command_id, MF_BYCOMMAND);
-}
-
 std::optional<std::string> answer_message_box(const char* caption, int button, Timeout timeout,
                                               DWORD pid) {
   HWND box = wait_dialog(caption, timeout, pid);

@@ -63,8 +63,6 @@ void set_control_text(HWND dialog, int control_id, const std::string& text);
 void set_check(HWND dialog, int control_id, bool checked);
 bool is_checked(HWND dialog, int control_id);
 bool is_enabled(HWND dialog, int control_id);
-// MF_GRAYED / MF_CHECKED ... of a menu item of the window's menu bar, by command id.
-UINT menu_item_state(HWND window, int command_id);
 
 // A message box (dialog) with this caption: its text (control 0xFFFF), answered with
 // `button` (IDOK, IDCANCEL, IDYES, IDNO ...). Nothing when none came in time.

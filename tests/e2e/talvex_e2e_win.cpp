@@ -50,7 +50,6 @@ TEST(Talvex, FirstStartWithoutConfiguration) {
   EXPECT_EQ(rect.right - rect.left, 349);
   EXPECT_EQ(rect.bottom - rect.top, 296);
   EXPECT_EQ(window_text(run.window), "Talvex Capture <none>");
-  EXPECT_TRUE(menu_item_state(run.window, 9013) & MF_GRAYED);
   close_talvex(run);
 
   const std::string log = read_file(folder.file("Talvex.log"));
@@ -219,6 +218,92 @@ TEST(Talvex, TwoOptionsTakeNoEffect) {
   close_talvex(run);
   EXPECT_FALSE(file_exists(folder.file("Talvex.lst")));
   EXPECT_TRUE(file_exists(folder.file("Talvex.log")));
+}
+
+// The virtual cameras, registered for the tests that need a device.
+class Cameras {
+ public:
+  Cameras() {
+    module_ = ::LoadLibraryA(program_path("talvex_filters.dll").c_str());
+    if (module_) call("DllRegisterServer");
+  }
+  ~Cameras() {
+    if (!module_) return;
+    call("DllUnregisterServer");
+    ::FreeLibrary(module_);
+  }
+  bool registered() const { return module_ != nullptr; }
+
+ private:
+  void call(const char* name) {
+    using Entry = HRESULT(STDAPICALLTYPE*)();
+    auto entry = reinterpret_cast<Entry>(reinterpret_cast<void*>(::GetProcAddress(module_, name)));
+    if (entry) entry();
+  }
+  HMODULE module_ = nullptr;
+};
+
+// Picks the line of a list box that holds `text`.
+bool select_line(HWND dialog, int list, const char* text) {
+  const LRESULT line = ::SendDlgItemMessageA(
+      dialog, list, LB_FINDSTRINGEXACT, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(text));
+  if (line == LB_ERR) return false;
+  ::SendDlgItemMessageA(dialog, list, LB_SETCURSEL, static_cast<WPARAM>(line), 0);
+  return true;
+}
+
+TEST(Talvex, VideoDeviceAndCompressorDialogs) {
+  Cameras cameras;
+  ASSERT_TRUE(cameras.registered());
+  ScratchFolder folder;
+  TalvexRun run = start_talvex(folder);
+  ASSERT_NE(run.window, nullptr);
+  const DWORD pid = run.program.pid();
+
+  post_command(run.window, 9010);
+  HWND dialog = wait_dialog("Video Device Configuration", kDefaultTimeout, pid);
+  ASSERT_NE(dialog, nullptr);
+  EXPECT_EQ(::SendDlgItemMessageA(dialog, 202, LB_GETCURSEL, 0, 0), 0);  // first line
+  ASSERT_TRUE(select_line(dialog, 202, "Talvex Test Camera"));
+  click(dialog, IDOK);
+  ASSERT_TRUE(wait_gone(dialog));
+  EXPECT_EQ(window_text(run.window), "Talvex Capture <Talvex Test Camera>");
+
+  // A compressor that can't encode here: built without it, and 036.
+  post_command(run.window, 9014);
+  dialog = wait_dialog("Compressor Configuration", kDefaultTimeout, pid);
+  ASSERT_NE(dialog, nullptr);
+  ASSERT_TRUE(select_line(dialog, 203, "Cinepak Video codec"));
+  click(dialog, IDOK);
+  auto text = answer_message_box(kCaption, IDOK, kDefaultTimeout, pid);
+  ASSERT_TRUE(text.has_value());
+  EXPECT_EQ(*text, "Unable to use the \"Compressor\" specified. (036)");
+  ASSERT_TRUE(wait_gone(dialog));
+
+  // Ours works.
+  post_command(run.window, 9014);
+  dialog = wait_dialog("Compressor Configuration", kDefaultTimeout, pid);
+  ASSERT_NE(dialog, nullptr);
+  EXPECT_EQ(control_text(dialog, 502), "<none>");
+  ASSERT_TRUE(select_line(dialog, 203, "Talvex MJPEG Compressor"));
+  click(dialog, IDOK);
+  ASSERT_TRUE(wait_gone(dialog));
+  EXPECT_FALSE(answer_message_box(kCaption, IDOK, Timeout{500}, pid).has_value());
+
+  // Back to no device: the title says so and the properties item is grayed.
+  post_command(run.window, 9010);
+  dialog = wait_dialog("Video Device Configuration", kDefaultTimeout, pid);
+  ASSERT_NE(dialog, nullptr);
+  ASSERT_TRUE(select_line(dialog, 202, "<none>"));
+  click(dialog, IDOK);
+  ASSERT_TRUE(wait_gone(dialog));
+  EXPECT_EQ(window_text(run.window), "Talvex Capture <none>");
+  close_talvex(run);
+
+  const auto words = config_words(folder);
+  ASSERT_EQ(words.size(), 18u);
+  EXPECT_EQ(words[3], "<none>");
+  EXPECT_EQ(words[4], "<none>");  // no device: no compressor either
 }
 
 TEST(Talvex, VersionOptionShowsTheBoxFirst) {
