@@ -2,6 +2,10 @@
 
 #include "app/log.h"
 #include "app/talvex_messages.h"
+#include "capture/frame_buffer.h"
+#include "capture/frame_image.h"
+#include "capture/ftp_upload.h"
+#include "capture/snapshot.h"
 
 namespace talvex {
 namespace {
@@ -10,11 +14,17 @@ class ProgramSteps final : public CaptureSteps {
  public:
   explicit ProgramSteps(CaptureProgram& program) : program_(program) {}
 
-  int grab_frame() override { return msg::kGrabberFailed; }
-  int write_frame_file(int) override { return msg::kBmpFileFailed; }
-  int make_snapshot(int) override { return msg::kJpgFileFailed; }
-  int ftp_upload(const char*, const FtpTexts&) override { return 38; }
-  bool detect_motion() override { return false; }
+  int grab_frame() override {
+    return talvex::grab_frame(program_.settings, program_.graph.get(), frame_, talvex::log_message);
+  }
+  int write_frame_file(int index) override {
+    return talvex::write_frame_file(program_.settings, frame_, index);
+  }
+  int make_snapshot(int index) override { return talvex::make_snapshot(program_.settings, index); }
+  int ftp_upload(const char* file, const FtpTexts& ftp) override {
+    return talvex::ftp_upload(file, ftp);
+  }
+  bool detect_motion() override { return talvex::detect_motion(program_.settings); }
   // The pass holds the graph lock already.
   void start_recording() override { program_.recorder.start_recording(*program_.graph); }
   void stop_recording() override { program_.recorder.stop_recording(*program_.graph); }
@@ -22,6 +32,7 @@ class ProgramSteps final : public CaptureSteps {
 
  private:
   CaptureProgram& program_;
+  FrameBuffer frame_;  // only the capture thread touches it
 };
 
 }  // namespace

@@ -9,6 +9,7 @@
 
 #include "app/settings.h"
 #include "capture/device_catalogue.h"
+#include "capture/frame_buffer.h"
 #include "capture/recording.h"
 
 namespace talvex {
@@ -16,14 +17,8 @@ namespace talvex {
 using WindowHandle = void*;
 using LogFunction = void (*)(int number);
 
-// The format of the frames the grabber delivers.
-struct GrabbedFormat {
-  int width = 0;
-  int height = 0;  // positive: rows bottom-up
-  int bit_count = 0;
-};
-
-class CaptureGraph : public RecordingGraph {
+// The graph's sample grabber is the frame source of the capture passes.
+class CaptureGraph : public RecordingGraph, public FrameSource {
  public:
   // Held by a working capture pass, by every build and release, and around recording
   // starts and stops from the user-interface thread.
@@ -41,12 +36,6 @@ class CaptureGraph : public RecordingGraph {
   virtual long save_graph_file(const char* file_name) = 0;
   // Opens the capture device's own property pages, modal to `owner`.
   virtual void show_video_properties(WindowHandle owner) = 0;
-
-  // The sample grabber's newest frame: its size in bytes, a copy of it, and its format.
-  // Each fails while there is no grabber or no frame has arrived.
-  virtual bool grabbed_size(long& size) = 0;
-  virtual bool copy_grabbed(void* bytes, long& size) = 0;
-  virtual bool grabbed_format(GrabbedFormat& format) = 0;
 };
 
 // The platform's capture graph for the settings record, showing its preview in `owner`.

@@ -17,6 +17,7 @@
 
 #include "app/talvex_messages.h"
 #include "capture/dshow_devices_dshow.h"
+#include "capture/graph_file_dshow.h"
 #include "capture/working_files.h"
 #include "common/com_ptr_win.h"
 #include "common/sample_grabber_win.h"
@@ -111,6 +112,7 @@ class DshowCaptureGraph final : public CaptureGraph {
   void hold_capture_off() override;
   void recreate_capture_file() override;
 
+  bool has_grabber() const override { return static_cast<bool>(grabber_); }
   bool grabbed_size(long& size) override;
   bool copy_grabbed(void* bytes, long& size) override;
   bool grabbed_format(GrabbedFormat& format) override;
@@ -443,22 +445,7 @@ void DshowCaptureGraph::recreate_capture_file() {
 }
 
 long DshowCaptureGraph::save_graph_file(const char* file_name) {
-  if (!graph_) return E_FAIL;
-  std::wstring wide(file_name, file_name + std::strlen(file_name));
-  ComPtr<IStorage> storage;
-  HRESULT hr = ::StgCreateDocfile(
-      wide.c_str(), STGM_CREATE | STGM_TRANSACTED | STGM_READWRITE | STGM_SHARE_EXCLUSIVE, 0,
-      &storage);
-  if (FAILED(hr)) return hr;
-  ComPtr<IStream> stream;
-  hr = storage->CreateStream(L"ActiveMovieGraph", STGM_WRITE | STGM_CREATE | STGM_SHARE_EXCLUSIVE,
-                             0, 0, &stream);
-  if (FAILED(hr)) return hr;
-  ComPtr<IPersistStream> persist = graph_.query<IPersistStream>(IID_IPersistStream);
-  hr = persist ? persist->Save(stream.get(), TRUE) : E_NOINTERFACE;
-  stream.reset();
-  if (SUCCEEDED(hr)) hr = storage->Commit(STGC_DEFAULT);
-  return hr;
+  return talvex::save_graph_file(graph_.get(), file_name);
 }
 
 void DshowCaptureGraph::show_video_properties(WindowHandle owner) {

@@ -1,5 +1,7 @@
 #include "tests/e2e/driver_win.h"
 
+#include <commctrl.h>
+
 #include <utility>
 #include <vector>
 
@@ -163,6 +165,120 @@ std::optional<std::string> answer_message_box(const char* caption, int button, T
                  reinterpret_cast<LPARAM>(::GetDlgItem(box, button)));
   wait_gone(box, Timeout{5000});
   return text;
+}
+
+namespace {
+
+// A block of memory in another process, freed at the end.
+class RemoteBlock {
+ public:
+  RemoteBlock(HWND window, std::size_t size) : size_(size) {
+    DWORD pid = 0;
+    ::GetWindowThreadProcessId(window, &pid);
+    process_ = ::OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE, FALSE, pid);
+    if (process_)
+      address_ =
+          ::VirtualAllocEx(process_, nullptr, size, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
+  }
+  ~RemoteBlock() {
+    if (address_) ::VirtualFreeEx(process_, address_, 0, MEM_RELEASE);
+    if (process_) ::CloseHandle(process_);
+  }
+  RemoteBlock(const RemoteBlock&) = delete;
+  RemoteBlock& operator=(const RemoteBlock&) = delete;
+  void* address() const { return address_; }
+  bool write(const void* data, std::size_t size, std::size_t offset = 0) {
+    return address_ && ::WriteProcessMemory(process_, static_cast<char*>(address_) + offset, data,
+                                            size, nullptr);
+  }
+  bool read(void* data, std::size_t size, std::size_t offset = 0) {
+    return address_ && ::ReadProcessMemory(process_, static_cast<char*>(address_) + offset, data,
+                                           size, nullptr);
+  }
+
+ private:
+  HANDLE process_ = nullptr;
+  void* address_ = nullptr;
+  std::size_t size_;
+};
+
+}  // namespace
+
+LRESULT send_with_remote_data(HWND control, UINT message, WPARAM w, void* data, std::size_t size) {
+  RemoteBlock block(control, size);
+  if (!block.write(data, size)) return 0;
+  const LRESULT result = send(control, message, w, reinterpret_cast<LPARAM>(block.address()));
+  block.read(data, size);
+  return result;
+}
+
+int list_view_count(HWND list) { return static_cast<int>(send(list, LVM_GETITEMCOUNT, 0, 0)); }
+
+std::string list_view_text(HWND list, int row, int column) {
+  constexpr std::size_t kTextSize = 512;
+  RemoteBlock block(list, sizeof(LVITEMA) + kTextSize);
+  LVITEMA item{};
+  item.iSubItem = column;
+  item.cchTextMax = kTextSize;
+  item.pszText = static_cast<char*>(block.address()) + sizeof(LVITEMA);
+  char text[kTextSize] = {};
+  if (!block.write(&item, sizeof item) || !block.write(text, sizeof text, sizeof item)) return {};
+  send(list, LVM_GETITEMTEXTA, row, reinterpret_cast<LPARAM>(block.address()));
+  block.read(text, sizeof text - 1, sizeof item);
+  return text;
+}
+
+void select_list_view_row(HWND list, int row) {
+  LVITEMA item{};
+  item.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
+  item.state = 0;
+  send_with_remote_data(list, LVM_SETITEMSTATE, static_cast<WPARAM>(-1), &item, sizeof item);
+  item.state = LVIS_SELECTED | LVIS_FOCUSED;
+  send_with_remote_data(list, LVM_SETITEMSTATE, row, &item, sizeof item);
+}
+
+namespace {
+
+std::string tree_item_text(HWND tree, HTREEITEM handle) {
+  constexpr std::size_t kTextSize = 512;
+  RemoteBlock block(tree, sizeof(TVITEMA) + kTextSize);
+  TVITEMA item{};
+  item.mask = TVIF_TEXT;
+  item.hItem = handle;
+  item.cchTextMax = kTextSize;
+  item.pszText = static_cast<char*>(block.address()) + sizeof(TVITEMA);
+  char text[kTextSize] = {};
+  if (!block.write(&item, sizeof item) || !block.write(text, sizeof text, sizeof item)) return {};
+  send(tree, TVM_GETITEMA, 0, reinterpret_cast<LPARAM>(block.address()));
+  block.read(text, sizeof text - 1, sizeof item);
+  return text;
+}
+
+}  // namespace
+
+bool select_tree_path(HWND tree, const std::vector<std::string>& texts) {
+  HTREEITEM item = reinterpret_cast<HTREEITEM>(send(tree, TVM_GETNEXTITEM, TVGN_ROOT, 0));
+  HTREEITEM found = nullptr;
+  for (const std::string& wanted : texts) {
+    found = nullptr;
+    for (; item; item = reinterpret_cast<HTREEITEM>(
+                     send(tree, TVM_GETNEXTITEM, TVGN_NEXT, reinterpret_cast<LPARAM>(item)))) {
+      if (lstrcmpiA(tree_item_text(tree, item).c_str(), wanted.c_str()) == 0) {
+        found = item;
+        break;
+      }
+    }
+    if (!found) return false;
+    send(tree, TVM_EXPAND, TVE_EXPAND, reinterpret_cast<LPARAM>(found));
+    item = reinterpret_cast<HTREEITEM>(
+        send(tree, TVM_GETNEXTITEM, TVGN_CHILD, reinterpret_cast<LPARAM>(found)));
+  }
+  send(tree, TVM_SELECTITEM, TVGN_CARET, reinterpret_cast<LPARAM>(found));
+  return true;
+}
+
+HWND find_child(HWND parent, const char* class_name) {
+  return ::FindWindowExA(parent, nullptr, class_name, nullptr);
 }
 
 }  // namespace talvex::e2e

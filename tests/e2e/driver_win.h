@@ -11,6 +11,7 @@
 #include <chrono>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace talvex::e2e {
 
@@ -67,6 +68,20 @@ bool is_enabled(HWND dialog, int control_id);
 // `button` (IDOK, IDCANCEL, IDYES, IDNO ...). Nothing when none came in time.
 std::optional<std::string> answer_message_box(const char* caption, int button,
                                               Timeout timeout = kDefaultTimeout, DWORD pid = 0);
+
+// Controls whose messages carry pointers (list views, tree views, month calendars, date
+// pickers): the structure is copied into memory of the control's process, the message is
+// sent there, and the structure is read back.
+LRESULT send_with_remote_data(HWND control, UINT message, WPARAM w, void* data, std::size_t size);
+int list_view_count(HWND list);
+std::string list_view_text(HWND list, int row, int column);
+// Selects (and focuses) one row, clearing the others.
+void select_list_view_row(HWND list, int row);
+// Walks a tree view from its root, expanding, to the item whose path of texts is given;
+// selects it. False when an item is missing.
+bool select_tree_path(HWND tree, const std::vector<std::string>& texts);
+// The first child window of a class.
+HWND find_child(HWND parent, const char* class_name);
 
 // Polls `condition` until it holds or the timeout passes.
 template <typename Condition>

@@ -1,0 +1,12 @@
+// Sends the snapshot to the FTP server under its remote name, replacing what is there.
+#pragma once
+
+#include "app/settings.h"
+
+namespace talvex {
+
+// Opens a session, connects in active mode, stores the local file in binary mode under
+// ftp.destination and closes everything it opened: 54, or 38 to 43.
+int ftp_upload(const char* local_file, const FtpTexts& ftp);
+
+}  // namespace talvex

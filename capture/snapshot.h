@@ -1,0 +1,23 @@
+// The snapshot "Talvex.jpg": the top-left 240 x 180 pixels of the newest frame file,
+// encoded as a baseline JPEG at quality 75 and 72 dots per inch.
+#pragma once
+
+#include <cstdio>
+
+#include "app/settings.h"
+#include "capture/frame_image.h"
+
+namespace talvex {
+
+constexpr int kSnapshotRight = 240;
+constexpr int kSnapshotBottom = 180;
+
+// Makes the snapshot from the frame file of `index` (0: "Talvex_0.bmp", any other:
+// "Talvex_1.bmp"): 54, or 0 when "Talvex.jpg" can't be opened.
+int make_snapshot(const Settings& settings, int index);
+
+// Encodes a 24-bit image into the stream, rows from the top of the picture down. False
+// for an empty image or a library error (what was written so far stays).
+bool encode_jpeg(const FrameImage& image, std::FILE* stream);
+
+}  // namespace talvex

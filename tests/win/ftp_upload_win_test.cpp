@@ -1,0 +1,162 @@
+// ftp_upload against a real FTP server on 127.0.0.1 (tests/ftp/run_with_ftp_server.py),
+// checked on the server's side through its home folder.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+
+#include "app/settings.h"
+#include "capture/ftp_upload.h"
+#include "capture/ftp_upload_win.h"
+#include "tests/core/test_support.h"
+
+namespace talvex {
+namespace {
+
+using testing::read_bytes;
+using testing::write_bytes;
+
+std::string env(const char* name) {
+  const char* v = std::getenv(name);
+  return v ? v : "";
+}
+
+class FtpUploadTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (env("TALVEX_FTP_PORT").empty()) GTEST_SKIP() << "run through run_with_ftp_server.py";
+    saved_ = wininet_calls();
+    ftp_.server = "127.0.0.1";
+    ftp_.port = std::atoi(env("TALVEX_FTP_PORT").c_str());
+    ftp_.user = "camera";
+    ftp_.password = "s3cret";
+    ftp_.destination = "cam/latest.jpg";
+    home_ = env("TALVEX_FTP_HOME");
+  }
+  void TearDown() override { wininet_calls() = saved_; }
+  std::string remote(const std::string& name) const { return home_ + "\\" + name; }
+
+  WinInetCalls saved_{};
+  FtpTexts ftp_;
+  std::string home_;
+  testing::ScratchDirectory dir_;
+};
+
+// A snapshot-like file of n bytes, not text, so a text-mode transfer would change it.
+std::string binary_bytes(std::size_t n, int seed) {
+  std::string s(n, '\0');
+  for (std::size_t i = 0; i < n; ++i) s[i] = static_cast<char>((i * 131 + seed) & 0xFF);
+  s[0] = '\r';
+  s[1] = '\n';
+  return s;
+}
+
+TEST_F(FtpUploadTest, StoresTheFileWholeAndReplacesIt) {
+  for (std::size_t size : {std::size_t{1617}, std::size_t{49999}, std::size_t{120000}}) {
+    const std::string first = binary_bytes(size, 1);
+    write_bytes("Talvex.jpg", first);
+    ASSERT_EQ(ftp_upload("Talvex.jpg", ftp_), 54) << size;
+    EXPECT_EQ(read_bytes(remote("cam\\latest.jpg")), first) << size;
+    const std::string second = binary_bytes(size / 2 + 1, 2);
+    write_bytes("Talvex.jpg", second);
+    ASSERT_EQ(ftp_upload("Talvex.jpg", ftp_), 54) << size;
+    EXPECT_EQ(read_bytes(remote("cam\\latest.jpg")), second) << "replaced, not appended";
+  }
+}
+
+TEST_F(FtpUploadTest, EachFailureHasItsNumber) {
+  write_bytes("Talvex.jpg", binary_bytes(1000, 3));
+  FtpTexts wrong_password = ftp_;
+  wrong_password.password = "wrong";
+  EXPECT_EQ(ftp_upload("Talvex.jpg", wrong_password), 39);
+  EXPECT_EQ(ftp_upload("Talvex.jpg", FtpTexts{}), 39);  // the default server " "
+  FtpTexts no_port = ftp_;
+  no_port.port = 70000;  // never cut to 16 bits
+  EXPECT_EQ(ftp_upload("Talvex.jpg", no_port), 39);
+  FtpTexts no_folder = ftp_;
+  no_folder.destination = "missing/latest.jpg";
+  EXPECT_EQ(ftp_upload("Talvex.jpg", no_folder), 40);
+
+  FtpTexts other = ftp_;
+  other.destination = "missing_local.jpg";
+  EXPECT_EQ(ftp_upload("no such file.jpg", other), 41);
+  EXPECT_EQ(read_bytes(remote("missing_local.jpg")), "");  // the store ended without data
+
+  write_bytes("empty.jpg", "");
+  other.destination = "empty.jpg";
+  EXPECT_EQ(ftp_upload("empty.jpg", other), 42);
+
+  // Held open by another handle without write sharing: "r+b" can't open it.
+  HANDLE held = ::CreateFileA("Talvex.jpg", GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(held, INVALID_HANDLE_VALUE);
+  other.destination = "locked.jpg";
+  EXPECT_EQ(ftp_upload("Talvex.jpg", other), 41);
+  ::CloseHandle(held);
+}
+
+// What the network can't be made to do on demand, through the table; and every path
+// closes exactly what it opened.
+TEST_F(FtpUploadTest, FaultsAndClosing) {
+  static int opened = 0, closed = 0;
+  opened = closed = 0;
+  write_bytes("Talvex.jpg", binary_bytes(500, 4));
+  WinInetCalls& net = wininet_calls();
+  net.close = [](HINTERNET h) -> BOOL {
+    ++closed;
+    return ::InternetCloseHandle(h);
+  };
+  net.open = [](LPCSTR a, DWORD b, LPCSTR c, LPCSTR d, DWORD e) -> HINTERNET {
+    HINTERNET h = ::InternetOpenA(a, b, c, d, e);
+    if (h) ++opened;
+    return h;
+  };
+  net.connect = [](HINTERNET s, LPCSTR a, INTERNET_PORT p, LPCSTR u, LPCSTR w, DWORD v, DWORD f,
+                   DWORD_PTR c) -> HINTERNET {
+    HINTERNET h = ::InternetConnectA(s, a, p, u, w, v, f, c);
+    if (h) ++opened;
+    return h;
+  };
+  net.open_remote_file = [](HINTERNET c, LPCSTR n, DWORD a, DWORD f, DWORD_PTR x) -> HINTERNET {
+    HINTERNET h = ::FtpOpenFileA(c, n, a, f, x);
+    if (h) ++opened;
+    return h;
+  };
+  EXPECT_EQ(ftp_upload("Talvex.jpg", ftp_), 54);
+  EXPECT_EQ(opened, 3);
+  EXPECT_EQ(closed, 3);
+  FtpTexts no_folder = ftp_;
+  no_folder.destination = "missing/x.jpg";
+  EXPECT_EQ(ftp_upload("Talvex.jpg", no_folder), 40);
+  EXPECT_EQ(opened, closed);
+
+  net.write = [](HINTERNET f, LPCVOID d, DWORD n, LPDWORD w) -> BOOL {
+    return ::InternetWriteFile(f, d, n / 2, w);
+  };
+  EXPECT_EQ(ftp_upload("Talvex.jpg", ftp_), 43);
+  EXPECT_EQ(opened, closed);
+
+  net.open = [](LPCSTR, DWORD, LPCSTR, LPCSTR, DWORD) -> HINTERNET { return nullptr; };
+  EXPECT_EQ(ftp_upload("Talvex.jpg", ftp_), 38);
+  EXPECT_EQ(opened, closed);
+}
+
+// A server that accepts and then says nothing: the upload gives up within the bound.
+TEST_F(FtpUploadTest, SilentServerDoesNotHoldThePass) {
+  write_bytes("Talvex.jpg", binary_bytes(500, 5));
+  FtpTexts silent = ftp_;
+  silent.port = std::atoi(env("TALVEX_FTP_HANG_PORT").c_str());
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(ftp_upload("Talvex.jpg", silent), 39);
+  const auto seconds =
+      std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() - start)
+          .count();
+  EXPECT_LT(seconds, 3 * kFtpTimeoutMs / 1000) << "a hang, not a time-out";
+}
+
+}  // namespace
+}  // namespace talvex
