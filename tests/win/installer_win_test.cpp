@@ -57,6 +57,7 @@ class InstallProcedures : public ::testing::Test {
   }
   void TearDown() override {
     ::RegDeleteKeyA(HKEY_CURRENT_USER, installer_environment().record.key.c_str());
+    ::RegDeleteKeyA(HKEY_CURRENT_USER, "Software\\TalvexTest");  // once it is empty
     installer_environment() = saved_;
     ::SetCurrentDirectoryA(saved_directory_.c_str());
     std::error_code ignored;
