@@ -313,6 +313,23 @@ TEST(Talvex, VideoDeviceAndCompressorDialogs) {
   EXPECT_EQ(words[4], "<none>");  // no device: no compressor either
 }
 
+// "-g" on a device: every build saves the graph; Wine's graph has no persistent form, which
+// is not the E_FAIL of "no graph", so nothing is logged.
+TEST(Talvex, SaveGraphOption) {
+  Cameras cameras;
+  ASSERT_TRUE(cameras.registered());
+  ScratchFolder folder;
+  write_file(folder.file("Talvex.cfg"),
+             "/* Don't edit by hand. Use Talvex to change. */\n"
+             "1.4 -1 -1 Talvex_Still_Camera <none> 0 0 . 0 _ 21 _ _ _ 0 7.500000 30 >");
+  TalvexRun run = start_talvex(folder, "-g");
+  ASSERT_NE(run.window, nullptr);
+  EXPECT_EQ(window_text(run.window), "Talvex Capture <Talvex Still Camera>");
+  close_talvex(run);
+  const std::string log = read_file(folder.file("Talvex.log"));
+  EXPECT_EQ(log.find("(012)"), std::string::npos) << log;
+}
+
 TEST(Talvex, VersionOptionShowsTheBoxFirst) {
   ScratchFolder folder;
   Program talvex = Program::start(program_path("Talvex.exe"), "-v", folder.path());
