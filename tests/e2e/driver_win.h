@@ -83,6 +83,10 @@ bool select_tree_path(HWND tree, const std::vector<std::string>& texts);
 // The first child window of a class.
 HWND find_child(HWND parent, const char* class_name);
 
+// Saves what the screen shows of the window as a 24-bit BMP file, when the folder named
+// by TALVEX_SCREENSHOTS is set (the tests keep their screenshots there as artifacts).
+void save_screenshot(HWND window, const std::string& name);
+
 // Polls `condition` until it holds or the timeout passes.
 template <typename Condition>
 bool wait_until(Condition condition, Timeout timeout = kDefaultTimeout) {

@@ -258,7 +258,7 @@ TEST(Inspector, DeleteAndDeleteAllAskFirst) {
   Inspector run = start_inspector(folder.path(), "");
   ASSERT_NE(run.window, nullptr);
   set_filter(run, kLower, kUpper);
-  ASSERT_EQ(list_view_count(run.list), 3);
+  ASSERT_TRUE(wait_until([&] { return list_view_count(run.list) == 3; }));
 
   post_command(run.window, kDelete);
   EXPECT_EQ(run.answer(IDOK), "Select a video first.");
@@ -272,16 +272,19 @@ TEST(Inspector, DeleteAndDeleteAllAskFirst) {
   EXPECT_EQ(run.answer(IDOK), "Do you really want to delete this video?");
   EXPECT_EQ(run.answer(IDOK), "Video deleted.");
   EXPECT_FALSE(file_exists(folder.file(video_name(kC, kCEnd))));
-  EXPECT_EQ(list_view_count(run.list), 2);
+  EXPECT_TRUE(wait_until([&] { return list_view_count(run.list) == 2; }))
+      << list_view_count(run.list);
 
   post_command(run.window, kDeleteAll);
   EXPECT_EQ(run.answer(IDCANCEL), "Do you really want to delete ALL listed videos?");
   ::Sleep(200);
-  EXPECT_EQ(list_view_count(run.list), 2);
+  EXPECT_TRUE(wait_until([&] { return list_view_count(run.list) == 2; }))
+      << list_view_count(run.list);
   post_command(run.window, kDeleteAll);
   EXPECT_EQ(run.answer(IDOK), "Do you really want to delete ALL listed videos?");
   EXPECT_EQ(run.answer(IDOK), "Videos deleted.");
-  EXPECT_EQ(list_view_count(run.list), 0);
+  EXPECT_TRUE(wait_until([&] { return list_view_count(run.list) == 0; }))
+      << list_view_count(run.list);
   EXPECT_FALSE(file_exists(folder.file(video_name(kA, kAEnd))));
   EXPECT_TRUE(file_exists(folder.file(video_name(kOld, kOldEnd))));  // never listed
   // With nothing listed, Delete All asks nothing.

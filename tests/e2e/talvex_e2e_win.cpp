@@ -101,6 +101,7 @@ TEST(Talvex, FtpDialogTurnsCaptureFramesOnAndMendsThePort) {
   post_command(run.window, 9015);
   HWND dialog = wait_dialog("FTP Configuration", kDefaultTimeout, run.program.pid());
   ASSERT_NE(dialog, nullptr);
+  save_screenshot(dialog, "ftp_dialog");
   EXPECT_EQ(control_text(dialog, 607), "21");  // negative in the file
   EXPECT_EQ(control_text(dialog, 114), "");    // " " shows as empty
   set_check(dialog, 112, true);
@@ -131,6 +132,7 @@ TEST(Talvex, MotionDialogSliderAndThreshold) {
     post_command(run.window, 9016);
     HWND dialog = wait_dialog("Motion Detection Configuration", kDefaultTimeout, run.program.pid());
     ASSERT_NE(dialog, nullptr);
+    save_screenshot(dialog, "motion_dialog");
     HWND slider = ::GetDlgItem(dialog, 9017);
     ASSERT_NE(slider, nullptr);
     EXPECT_EQ(::SendMessageA(slider, TBM_GETPOS, 0, 0), 11);  // threshold 7.5
@@ -156,6 +158,7 @@ TEST(Talvex, CaptureDialogWithAMissingFolderSavesAndSays018) {
   post_command(run.window, 9011);
   HWND dialog = wait_dialog("Capture Configuration", kDefaultTimeout, run.program.pid());
   ASSERT_NE(dialog, nullptr);
+  save_screenshot(dialog, "capture_dialog");
   set_check(dialog, 108, true);
   set_control_text(dialog, 104, "c:\\no such folder");
   click(dialog, IDOK);
@@ -263,16 +266,20 @@ TEST(Talvex, VideoDeviceAndCompressorDialogs) {
   post_command(run.window, 9010);
   HWND dialog = wait_dialog("Video Device Configuration", kDefaultTimeout, pid);
   ASSERT_NE(dialog, nullptr);
+  save_screenshot(dialog, "video_device_dialog");
   EXPECT_EQ(::SendDlgItemMessageA(dialog, 202, LB_GETCURSEL, 0, 0), 0);  // first line
   ASSERT_TRUE(select_line(dialog, 202, "Talvex Test Camera"));
   click(dialog, IDOK);
   ASSERT_TRUE(wait_gone(dialog));
   EXPECT_EQ(window_text(run.window), "Talvex Capture <Talvex Test Camera>");
+  ::Sleep(1000);
+  save_screenshot(run.window, "main_window");
 
   // A compressor that can't encode here: built without it, and 036.
   post_command(run.window, 9014);
   dialog = wait_dialog("Compressor Configuration", kDefaultTimeout, pid);
   ASSERT_NE(dialog, nullptr);
+  save_screenshot(dialog, "compressor_dialog");
   ASSERT_TRUE(select_line(dialog, 203, "Cinepak Video codec"));
   click(dialog, IDOK);
   auto text = answer_message_box(kCaption, IDOK, kDefaultTimeout, pid);
@@ -304,6 +311,23 @@ TEST(Talvex, VideoDeviceAndCompressorDialogs) {
   ASSERT_EQ(words.size(), 18u);
   EXPECT_EQ(words[3], "<none>");
   EXPECT_EQ(words[4], "<none>");  // no device: no compressor either
+}
+
+// "-g" on a device: every build saves the graph; Wine's graph has no persistent form, which
+// is not the E_FAIL of "no graph", so nothing is logged.
+TEST(Talvex, SaveGraphOption) {
+  Cameras cameras;
+  ASSERT_TRUE(cameras.registered());
+  ScratchFolder folder;
+  write_file(folder.file("Talvex.cfg"),
+             "/* Don't edit by hand. Use Talvex to change. */\n"
+             "1.4 -1 -1 Talvex_Still_Camera <none> 0 0 . 0 _ 21 _ _ _ 0 7.500000 30 >");
+  TalvexRun run = start_talvex(folder, "-g");
+  ASSERT_NE(run.window, nullptr);
+  EXPECT_EQ(window_text(run.window), "Talvex Capture <Talvex Still Camera>");
+  close_talvex(run);
+  const std::string log = read_file(folder.file("Talvex.log"));
+  EXPECT_EQ(log.find("(012)"), std::string::npos) << log;
 }
 
 TEST(Talvex, VersionOptionShowsTheBoxFirst) {
