@@ -51,7 +51,9 @@ def main():
             failures.append(f"{video.name}: codec {s['codec_name']}")
         if (s["width"], s["height"]) != (320, 240):
             failures.append(f"{video.name}: size {s['width']}x{s['height']}")
-        if frames < 1:
+        # A recording cut within its first second (the program closing) may hold no frame
+        # yet; any longer one must.
+        if frames < 1 and named >= 2:
             failures.append(f"{video.name}: {frames} decodable frames")
         if abs(duration - named) > 1.5:
             failures.append(f"{video.name}: lasts {duration:.2f} s, named {named:.0f} s")
