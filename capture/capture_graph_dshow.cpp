@@ -17,6 +17,7 @@
 
 #include "app/talvex_messages.h"
 #include "capture/dshow_devices_dshow.h"
+#include "capture/grabber_type_dshow.h"
 #include "capture/graph_file_dshow.h"
 #include "capture/working_files.h"
 #include "common/com_ptr_win.h"
@@ -44,19 +45,6 @@ constexpr int kDeviceNotFound = 24;
 constexpr int kCompressorNotConnected = 27;
 constexpr int kDeviceUnusableCompressed = 34;
 constexpr int kDeviceUnusable = 35;
-
-const GUID& grabber_subtype(int screen_bits) {
-  switch (screen_bits) {
-    case 16:
-      return MEDIASUBTYPE_RGB555;
-    case 24:
-      return MEDIASUBTYPE_RGB24;
-    case 32:
-      return MEDIASUBTYPE_RGB32;
-    default:
-      return MEDIASUBTYPE_RGB8;
-  }
-}
 
 template <typename T>
 HRESULT create(REFCLSID clsid, REFIID iid, ComPtr<T>& out) {

@@ -3,16 +3,10 @@
 #include <vector>
 
 #include "capture/capture_graph.h"
+#include "capture/grabber_type_dshow.h"
 
 namespace talvex {
 namespace {
-
-int screen_bits() {
-  HDC screen = ::GetDC(nullptr);
-  const int bits = ::GetDeviceCaps(screen, BITSPIXEL);
-  ::ReleaseDC(nullptr, screen);
-  return bits;
-}
 
 // Clears the variant when it leaves scope.
 struct ScopedVariant {

@@ -6,6 +6,7 @@
 
 #include <utility>
 
+#include "capture/grabber_type_dshow.h"
 #include "capture/graph_file_dshow.h"
 #include "common/message_box_win.h"
 #include "inspector/inspector_messages.h"
@@ -18,28 +19,6 @@ constexpr wchar_t kPlaybackCopyWide[] = L"Talvex_insp.avi";
 constexpr char kGraphFileName[] = "Talvex.grf";
 constexpr DWORD kPollerPeriodMs = 900;
 constexpr LONG kVideoLeft = 30, kVideoTop = 270, kVideoWidth = 320, kVideoHeight = 240;
-
-const GUID& grabber_subtype(int screen_bits) {
-  switch (screen_bits) {
-    case 8:
-      return MEDIASUBTYPE_RGB8;
-    case 16:
-      return MEDIASUBTYPE_RGB555;
-    case 24:
-      return MEDIASUBTYPE_RGB24;
-    case 32:
-      return MEDIASUBTYPE_RGB32;
-    default:
-      return MEDIASUBTYPE_RGB8;
-  }
-}
-
-int screen_bits() {
-  HDC screen = ::GetDC(nullptr);
-  const int bits = ::GetDeviceCaps(screen, BITSPIXEL);
-  ::ReleaseDC(nullptr, screen);
-  return bits;
-}
 
 void free_media_type(AM_MEDIA_TYPE& type) {
   if (type.cbFormat != 0) ::CoTaskMemFree(type.pbFormat);
