@@ -12,6 +12,7 @@
 #include "capture/capture_loop.h"
 #include "capture/device_catalogue.h"
 #include "capture/recording.h"
+#include "capture/recording_control.h"
 
 namespace talvex {
 
@@ -19,6 +20,10 @@ inline constexpr char kProgramCaption[] = "Talvex Capture";
 inline constexpr char kMainWindowClass[] = "myWindowClassTX";
 inline constexpr char kLogFileName[] = "Talvex.log";
 inline constexpr char kIconFileName[] = "Talvex.ico";
+
+// Posted by the capture thread to the main window: start (wParam 1) or stop (wParam 0) the
+// motion recording; lParam is the request's generation.
+inline constexpr UINT kRecordingRequestMessage = WM_APP + 1;
 
 struct CaptureProgram {
   HINSTANCE instance = nullptr;
@@ -29,20 +34,25 @@ struct CaptureProgram {
   CompressorTable compressor_names;
   std::unique_ptr<CaptureGraph> graph;
   Recorder recorder;
+  RecordingControl recordings{settings, recorder};
   std::unique_ptr<CaptureSteps> steps;
   std::unique_ptr<CaptureThread> capture_thread;
 };
 
 CaptureProgram& program();
 
-// Recording starts and stops from the user-interface thread, under the graph lock.
+// The user-interface thread owns the capture graph: every function below runs there.
+// Starts the continuous recording (finishing a running one first).
 void start_recording();
+// Finishes the running recording, if any.
 void stop_recording();
-// Releases and rebuilds under the graph lock.
+// A recording request of the capture thread (kRecordingRequestMessage).
+void handle_recording_request(WPARAM start, LPARAM generation);
 void release_capture_graph();
 int build_capture_graph(const char* device_name, const char* compressor_name);
 
-// Quiets the capture passes around a graph rebuild and restores them afterwards.
+// Quiets the capture passes around a graph rebuild and restores them afterwards; requests
+// asked for before or during the rebuild are dropped.
 class PausedCapture {
  public:
   PausedCapture();

@@ -19,10 +19,11 @@ class NoDeviceSteps : public talvex::CaptureSteps {
   int grab_frame() override { return talvex::msg::kGrabberFailed; }
   int write_frame_file(int) override { return talvex::msg::kBmpFileFailed; }
   int make_snapshot(int) override { return talvex::msg::kJpgFileFailed; }
-  int ftp_upload(const char*, const talvex::FtpTexts&) override { return 38; }
+  int start_upload(const char*, const talvex::FtpTexts&) override { return 38; }
+  bool finished_upload(int&) override { return false; }
   bool detect_motion() override { return false; }
-  void start_recording() override {}
-  void stop_recording() override {}
+  void request_recording_start() override {}
+  void request_recording_stop() override {}
   void log_message(int number) override { talvex::log_message(number); }
 };
 
@@ -42,8 +43,7 @@ int main(int argc, char** argv) {
   }
 
   NoDeviceSteps steps;
-  std::mutex graph_lock;
-  talvex::CaptureThread thread(settings, steps, graph_lock);
+  talvex::CaptureThread thread(settings, steps);
   if (const int started = thread.start(); started != talvex::msg::kOk) {
     talvex::log_message(started);
   }

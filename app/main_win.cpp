@@ -124,7 +124,7 @@ int run(HINSTANCE instance, const char* arguments, int show) {
 
   // 19-20. The capture thread, and continuous recording.
   p.steps = make_program_steps(p);
-  p.capture_thread = std::make_unique<CaptureThread>(settings, *p.steps, p.graph->graph_lock);
+  p.capture_thread = std::make_unique<CaptureThread>(settings, *p.steps);
   if (const int r = p.capture_thread->start(); r != msg::kOk) log_message(r);
   if (settings.capture_video) start_recording();
 

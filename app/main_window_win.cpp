@@ -3,7 +3,6 @@
 
 #include <cstdio>
 #include <cstring>
-#include <mutex>
 
 #include "app/capture_program_win.h"
 #include "app/log.h"
@@ -78,19 +77,21 @@ void on_destroy() {
   CaptureProgram& p = program();
   Settings& settings = p.settings;
   // 1-3. Stop the graph, then save the settings as the user left them.
-  if (!(settings.video_device == kNoneName) && p.graph) {
-    std::lock_guard<std::mutex> lock(p.graph->graph_lock);
-    p.graph->stop();
-  }
+  if (!(settings.video_device == kNoneName) && p.graph) p.graph->stop();
   save_window_position();
   if (const int saved = write_settings(settings); saved != msg::kOk) log_message(saved);
   // 4-6. Quiet the passes, finish recordings, end the thread.
   settings.capture_frames = false;
   if (settings.capture_video.exchange(false)) stop_recording();
   settings.motion_enabled = false;
-  if (settings.motion_recording.exchange(false)) stop_recording();
-  // 7-8. The pass under way finishes; the thread is joined instead of a fixed wait.
+  settings.motion_recording = false;
+  // Also a motion recording whose stop request is still on its way: it is finished here.
+  stop_recording();
+  // 7-8. The pass under way finishes; the thread is joined instead of a fixed wait. An
+  // upload in flight is abandoned, not waited for.
   if (p.capture_thread) p.capture_thread->stop();
+  p.capture_thread.reset();
+  p.steps.reset();
   // 9-11.
   release_capture_graph();
   for (const char* name : {kFrameFileNames[0], kFrameFileNames[1], kTempRecordingName}) {
@@ -115,6 +116,9 @@ LRESULT CALLBACK main_window_procedure(HWND window, UINT message, WPARAM w, LPAR
       return 0;
     case WM_DESTROY:
       on_destroy();
+      return 0;
+    case kRecordingRequestMessage:
+      handle_recording_request(w, l);
       return 0;
     default:
       return ::DefWindowProcA(window, message, w, l);

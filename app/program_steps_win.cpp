@@ -1,11 +1,16 @@
 #include "app/program_steps_win.h"
 
+#include <objbase.h>
+
+#include <utility>
+#include <vector>
+
 #include "app/log.h"
 #include "app/talvex_messages.h"
 #include "capture/frame_buffer.h"
 #include "capture/frame_image.h"
-#include "capture/ftp_upload.h"
 #include "capture/snapshot.h"
+#include "capture/snapshot_upload.h"
 
 namespace talvex {
 namespace {
@@ -14,6 +19,15 @@ class ProgramSteps final : public CaptureSteps {
  public:
   explicit ProgramSteps(CaptureProgram& program) : program_(program) {}
 
+  // The sample grabber is the only COM object the passes call; it is free-threaded.
+  void thread_started() override {
+    com_initialised_ = SUCCEEDED(::CoInitializeEx(nullptr, COINIT_MULTITHREADED));
+  }
+  void thread_ending() override {
+    if (com_initialised_) ::CoUninitialize();
+    com_initialised_ = false;
+  }
+
   int grab_frame() override {
     return talvex::grab_frame(program_.settings, program_.graph.get(), frame_, talvex::log_message);
   }
@@ -21,18 +35,40 @@ class ProgramSteps final : public CaptureSteps {
     return talvex::write_frame_file(program_.settings, frame_, index);
   }
   int make_snapshot(int index) override { return talvex::make_snapshot(program_.settings, index); }
-  int ftp_upload(const char* file, const FtpTexts& ftp) override {
-    return talvex::ftp_upload(file, ftp);
+
+  int start_upload(const char* file, const FtpTexts& ftp) override {
+    // The bytes are read now: the next pass rewrites the file while the upload may run.
+    if (const int read = read_snapshot_file(file, snapshot_); read != msg::kOk) return read;
+    UploadJob job;
+    job.bytes = snapshot_;
+    job.ftp = ftp;
+    uploader_.submit(std::move(job));
+    return msg::kOk;
   }
+  bool finished_upload(int& result) override { return uploader_.take_finished(result); }
+
   bool detect_motion() override { return talvex::detect_motion(program_.settings); }
-  // The pass holds the graph lock already.
-  void start_recording() override { program_.recorder.start_recording(*program_.graph); }
-  void stop_recording() override { program_.recorder.stop_recording(*program_.graph); }
+
+  void request_recording_start() override {
+    request_generation_ = program_.recordings.generation();
+    if (!post(1)) program_.settings.motion_recording = false;
+  }
+  void request_recording_stop() override { post(0); }
   void log_message(int number) override { talvex::log_message(number); }
 
  private:
+  bool post(WPARAM start) const {
+    return ::PostMessageA(program_.main_window, kRecordingRequestMessage, start,
+                          static_cast<LPARAM>(request_generation_)) != FALSE;
+  }
+
   CaptureProgram& program_;
-  FrameBuffer frame_;  // only the capture thread touches it
+  // Only the capture thread touches these.
+  FrameBuffer frame_;
+  std::vector<char> snapshot_;
+  SnapshotUploader uploader_{ftp_upload_attempt};
+  unsigned request_generation_ = 0;
+  bool com_initialised_ = false;
 };
 
 }  // namespace

@@ -6,9 +6,10 @@
 
 namespace talvex {
 
-// The capture passes' steps in the program: frames from the capture graph's grabber,
-// the frame files, the snapshot, the upload, the motion check and the recordings. Called
-// by the capture thread with the graph lock held.
+// The capture passes' steps in the program: frames from the capture graph's grabber, the
+// frame files, the snapshot, the hand-over to the upload thread, the motion check and the
+// recording requests posted to the main window. Run by the capture thread, which takes
+// no lock the user-interface thread holds around graph work.
 std::unique_ptr<CaptureSteps> make_program_steps(CaptureProgram& program);
 
 }  // namespace talvex

@@ -1,11 +1,11 @@
 // The capture graph: video from one capture device by its friendly name, a preview branch
 // through a sample grabber into a video window inside the program's window, and a capture
 // branch through an optional compressor into "Talvex_tmp.avi", held off until a recording
-// lets it flow. One per process, built and released on the user-interface thread.
+// lets it flow. One per process, built, run, stopped and released on the user-interface
+// thread only.
 #pragma once
 
 #include <memory>
-#include <mutex>
 
 #include "app/settings.h"
 #include "capture/device_catalogue.h"
@@ -17,13 +17,12 @@ namespace talvex {
 using WindowHandle = void*;
 using LogFunction = void (*)(int number);
 
-// The graph's sample grabber is the frame source of the capture passes.
+// The graph's sample grabber is the frame source of the capture passes. Everything but
+// the frame source belongs to the user-interface thread; the frame source may be used by
+// the capture thread at any time: a build publishes its grabber once it runs, a release
+// takes it back first, and a grab in flight keeps its own reference meanwhile.
 class CaptureGraph : public RecordingGraph, public FrameSource {
  public:
-  // Held by a working capture pass, by every build and release, and around recording
-  // starts and stops from the user-interface thread.
-  std::mutex graph_lock;
-
   // Builds and runs the graph for the device and compressor with these friendly names:
   // 54, or 5, 6, 7, 8, 10, 11, 24, 34 or 35 (the caller then releases). Logs 19, 20, 27
   // and 12 on the way. Updates video_device, compressor and compression_enabled.

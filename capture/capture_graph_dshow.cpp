@@ -13,6 +13,7 @@
 #include <dshow.h>
 
 #include <cstring>
+#include <mutex>
 #include <string>
 
 #include "app/talvex_messages.h"
@@ -100,7 +101,7 @@ class DshowCaptureGraph final : public CaptureGraph {
   void hold_capture_off() override;
   void recreate_capture_file() override;
 
-  bool has_grabber() const override { return static_cast<bool>(grabber_); }
+  bool has_grabber() const override { return static_cast<bool>(published_grabber()); }
   bool grabbed_size(long& size) override;
   bool copy_grabbed(void* bytes, long& size) override;
   bool grabbed_format(GrabbedFormat& format) override;
@@ -124,9 +125,22 @@ class DshowCaptureGraph final : public CaptureGraph {
   void take_capture_branch_out();
   HRESULT put_capture_branch_in();
 
+  ComPtr<ISampleGrabber> published_grabber() const {
+    std::lock_guard<std::mutex> lock(grabber_lock_);
+    return published_grabber_;
+  }
+  void publish_grabber(const ComPtr<ISampleGrabber>& grabber) {
+    std::lock_guard<std::mutex> lock(grabber_lock_);
+    published_grabber_ = grabber;
+  }
+
   Settings& settings_;
   HWND owner_;
   LogFunction log_;
+
+  // The grabber of a running graph, as the capture thread sees it.
+  mutable std::mutex grabber_lock_;  // guards published_grabber_
+  ComPtr<ISampleGrabber> published_grabber_;
 
   ComPtr<IGraphBuilder> graph_;
   ComPtr<ICaptureGraphBuilder2> builder_;
@@ -229,6 +243,7 @@ int DshowCaptureGraph::build(const char* device_name, const char* compressor_nam
     log(kGraphFileFailed);
   }
   if (media_control_) media_control_->Run();
+  publish_grabber(grabber_);
   return msg::kOk;
 }
 
@@ -375,6 +390,7 @@ HRESULT DshowCaptureGraph::put_capture_branch_in() {
 }
 
 void DshowCaptureGraph::release() {
+  publish_grabber({});
   media_control_.reset();
   if (video_window_) {
     video_window_->put_Visible(OAFALSE);
@@ -455,19 +471,24 @@ void DshowCaptureGraph::show_video_properties(WindowHandle owner) {
   ::CoTaskMemFree(ids.pElems);
 }
 
+// The capture thread's side: each call holds its own reference to the published grabber,
+// so a release on the other thread never pulls it away mid-call.
 bool DshowCaptureGraph::grabbed_size(long& size) {
   size = 0;
-  return grabber_ && grabber_->GetCurrentBuffer(&size, nullptr) == S_OK && size > 0;
+  const ComPtr<ISampleGrabber> grabber = published_grabber();
+  return grabber && grabber->GetCurrentBuffer(&size, nullptr) == S_OK && size > 0;
 }
 
 bool DshowCaptureGraph::copy_grabbed(void* bytes, long& size) {
-  return grabber_ && grabber_->GetCurrentBuffer(&size, static_cast<long*>(bytes)) == S_OK;
+  const ComPtr<ISampleGrabber> grabber = published_grabber();
+  return grabber && grabber->GetCurrentBuffer(&size, static_cast<long*>(bytes)) == S_OK;
 }
 
 bool DshowCaptureGraph::grabbed_format(GrabbedFormat& format) {
-  if (!grabber_) return false;
+  const ComPtr<ISampleGrabber> grabber = published_grabber();
+  if (!grabber) return false;
   AM_MEDIA_TYPE type{};
-  if (grabber_->GetConnectedMediaType(&type) != S_OK) return false;
+  if (grabber->GetConnectedMediaType(&type) != S_OK) return false;
   bool ok = false;
   if (type.formattype == FORMAT_VideoInfo && type.pbFormat &&
       type.cbFormat >= sizeof(VIDEOINFOHEADER)) {

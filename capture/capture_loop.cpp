@@ -1,6 +1,7 @@
 #include "capture/capture_loop.h"
 
 #include <chrono>
+#include <new>
 #include <system_error>
 
 #include "app/talvex_messages.h"
@@ -25,13 +26,21 @@ void frame_work(Settings& settings, CaptureSteps& steps, LoopState& state) {
     steps.log_message(msg::kJpgFileFailed);
     return;
   }
+  // Attempts that ended since the last snapshot pass: a failure is logged once and the
+  // timer stays reached, so this pass tries again.
+  int finished = msg::kOk;
+  while (steps.finished_upload(finished)) {
+    if (finished == msg::kOk) continue;
+    steps.log_message(finished);
+    if (settings.ftp_enabled) state.upload_timer = kUploadThresholdSeconds;
+  }
   if (!settings.ftp_enabled) return;
   if (state.upload_timer >= kUploadThresholdSeconds) {
-    const int result = steps.ftp_upload(kSnapshotFileName, settings.ftp());
+    const int result = steps.start_upload(kSnapshotFileName, settings.ftp());
     if (result == msg::kOk) {
+      // Counted from the hand-over; a failure puts the timer back at the threshold.
       state.upload_timer = 0.0f;
     } else {
-      // The timer stays reached: the next snapshot pass tries again.
       steps.log_message(result);
     }
   } else {
@@ -41,11 +50,10 @@ void frame_work(Settings& settings, CaptureSteps& steps, LoopState& state) {
 
 }  // namespace
 
-void run_pass(Settings& settings, CaptureSteps& steps, LoopState& state, std::mutex& graph_lock) {
+void run_pass(Settings& settings, CaptureSteps& steps, LoopState& state) {
   if (state.frame_index == 2) state.frame_index = 0;
   if (!settings.capture_frames && !settings.motion_enabled) return;
 
-  std::lock_guard<std::mutex> lock(graph_lock);
   frame_work(settings, steps, state);
 
   // The index advances even after a failed grab or write, so the files keep alternating.
@@ -55,7 +63,7 @@ void run_pass(Settings& settings, CaptureSteps& steps, LoopState& state, std::mu
     if (steps.detect_motion()) {
       settings.motion_recording = true;
       state.recording_timer = 0.0f;
-      steps.start_recording();
+      steps.request_recording_start();
     }
   } else if (settings.motion_recording) {
     if (static_cast<float>(settings.motion_duration) > state.recording_timer) {
@@ -63,7 +71,7 @@ void run_pass(Settings& settings, CaptureSteps& steps, LoopState& state, std::mu
     } else if (settings.motion_recording.exchange(false)) {
       // Whoever clears the flag stops the recording, so a dialog clearing it at the same
       // moment never stops it twice.
-      steps.stop_recording();
+      steps.request_recording_stop();
     }
   }
 }
@@ -94,11 +102,18 @@ void CaptureThread::sleep_one_period() {
 }
 
 void CaptureThread::run() {
+  steps_.thread_started();
   LoopState state;
   while (settings_.capture_running) {
     sleep_one_period();
-    run_pass(settings_, steps_, state, graph_lock_);
+    try {
+      run_pass(settings_, steps_, state);
+    } catch (const std::bad_alloc&) {
+      // Memory ran short for this pass's frame work: a failed pass, not the program's end.
+      steps_.log_message(msg::kSampleFrameFailed);
+    }
   }
+  steps_.thread_ending();
 }
 
 }  // namespace talvex

@@ -18,17 +18,27 @@ constexpr double kPassLengthSeconds = kPassSleepMs * 0.001;
 constexpr float kUploadThresholdSeconds = 0.75f;
 
 // The work a pass drives, each step returning a message number (54 on success) where it
-// can fail. The capture engine provides the real steps; tests script them.
+// can fail. The capture engine provides the real steps; tests script them. None of them
+// waits for the network, for the window or for a graph call.
 class CaptureSteps {
  public:
   virtual ~CaptureSteps() = default;
+  // On the capture thread, before its first pass and after its last.
+  virtual void thread_started() {}
+  virtual void thread_ending() {}
   virtual int grab_frame() = 0;
   virtual int write_frame_file(int frame_index) = 0;
   virtual int make_snapshot(int frame_index) = 0;
-  virtual int ftp_upload(const char* file_name, const FtpTexts& ftp) = 0;
+  // Hands the snapshot file to the upload thread: 54, or the failure of an attempt that
+  // could not even begin (41, 42).
+  virtual int start_upload(const char* file_name, const FtpTexts& ftp) = 0;
+  // The result of an upload attempt that ended since the last call; false when none.
+  virtual bool finished_upload(int& result) = 0;
   virtual bool detect_motion() = 0;
-  virtual void start_recording() = 0;
-  virtual void stop_recording() = 0;
+  // Asks the user-interface thread, which owns the capture graph, to start or stop the
+  // motion recording; never waits for it.
+  virtual void request_recording_start() = 0;
+  virtual void request_recording_stop() = 0;
   virtual void log_message(int number) = 0;
 };
 
@@ -39,14 +49,12 @@ struct LoopState {
   float recording_timer = 0.0f;
 };
 
-// One pass after its sleep. A working pass runs with `graph_lock` held, so the capture
-// graph cannot be released or rebuilt under it.
-void run_pass(Settings& settings, CaptureSteps& steps, LoopState& state, std::mutex& graph_lock);
+// One pass after its sleep.
+void run_pass(Settings& settings, CaptureSteps& steps, LoopState& state);
 
 class CaptureThread {
  public:
-  CaptureThread(Settings& settings, CaptureSteps& steps, std::mutex& graph_lock)
-      : settings_(settings), steps_(steps), graph_lock_(graph_lock) {}
+  CaptureThread(Settings& settings, CaptureSteps& steps) : settings_(settings), steps_(steps) {}
   CaptureThread(const CaptureThread&) = delete;
   CaptureThread& operator=(const CaptureThread&) = delete;
   ~CaptureThread() { stop(); }
@@ -64,7 +72,6 @@ class CaptureThread {
 
   Settings& settings_;
   CaptureSteps& steps_;
-  std::mutex& graph_lock_;
   std::mutex wake_lock_;  // pairs with wake_ for the pass sleep
   std::condition_variable wake_;
   std::thread thread_;

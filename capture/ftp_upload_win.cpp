@@ -1,16 +1,14 @@
 #include "capture/ftp_upload.h"
 
-#include <chrono>
-#include <condition_variable>
+#include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <memory>
-#include <mutex>
 #include <string>
-#include <system_error>
-#include <thread>
 #include <vector>
 
 #include "capture/ftp_upload_win.h"
+#include "capture/snapshot_upload.h"
 #include "common/system_calls.h"
 
 namespace talvex {
@@ -18,6 +16,8 @@ namespace {
 
 constexpr char kAgent[] = "Talvex Capture";
 constexpr std::size_t kTransferBufferSize = 50000;
+// A buffer less its last byte is what goes per write.
+constexpr std::size_t kPiece = kTransferBufferSize - 1;
 constexpr DWORD kRemoteFileFlags = FTP_TRANSFER_TYPE_BINARY | INTERNET_FLAG_NO_CACHE_WRITE;
 
 constexpr int kNoSession = 38;
@@ -39,53 +39,17 @@ class InternetHandle {
     if (handle_) wininet_calls().close(handle_);
   }
   HINTERNET get() const { return handle_; }
+  // Closes now: false when the platform reported a failure.
+  bool close() {
+    HINTERNET h = handle_;
+    handle_ = nullptr;
+    return h == nullptr || wininet_calls().close(h) != FALSE;
+  }
   explicit operator bool() const { return handle_ != nullptr; }
 
  private:
   HINTERNET handle_;
 };
-
-// The connection and login, on a thread of its own: a server that accepts and then says
-// nothing keeps WinInet waiting for a minute whatever the time-out options say (Wine reads
-// its replies with a fixed wait). After kFtpTimeoutMs the attempt is abandoned; should it
-// still succeed, its own thread closes the connection.
-struct ConnectAttempt {
-  std::mutex attempt_lock;  // guards everything below
-  std::condition_variable finished_changed;
-  bool finished = false;
-  bool abandoned = false;
-  HINTERNET connection = nullptr;
-};
-
-HINTERNET connect_within_bound(HINTERNET session, const FtpTexts& ftp) {
-  auto attempt = std::make_shared<ConnectAttempt>();
-  const WinInetCalls net = wininet_calls();
-  const std::string server = ftp.server.str(), user = ftp.user.str(), password = ftp.password.str();
-  const auto port = static_cast<INTERNET_PORT>(ftp.port);
-  try {
-    std::thread([attempt, net, session, server, user, password, port] {
-      HINTERNET connection = net.connect(session, server.c_str(), port, user.c_str(),
-                                         password.c_str(), INTERNET_SERVICE_FTP, 0, 0);
-      std::lock_guard<std::mutex> lock(attempt->attempt_lock);
-      if (attempt->abandoned) {
-        if (connection) net.close(connection);
-      } else {
-        attempt->connection = connection;
-      }
-      attempt->finished = true;
-      attempt->finished_changed.notify_all();
-    }).detach();
-  } catch (const std::system_error&) {
-    return nullptr;
-  }
-  std::unique_lock<std::mutex> lock(attempt->attempt_lock);
-  if (!attempt->finished_changed.wait_for(lock, std::chrono::milliseconds(kFtpTimeoutMs),
-                                          [&attempt] { return attempt->finished; })) {
-    attempt->abandoned = true;
-    return nullptr;
-  }
-  return attempt->connection;
-}
 
 void bound_waits(HINTERNET session) {
   DWORD timeout = kFtpTimeoutMs;
@@ -104,36 +68,66 @@ WinInetCalls& wininet_calls() {
   return calls;
 }
 
-int ftp_upload(const char* local_file, const FtpTexts& ftp) {
+int ftp_upload_attempt(const UploadJob& job, std::atomic<int>& failure) {
   const WinInetCalls& net = wininet_calls();
+  const FtpTexts& ftp = job.ftp;
+  failure = kNoSession;
   InternetHandle session(net.open(kAgent, INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0));
   if (!session) return kNoSession;
   bound_waits(session.get());
 
   // A port the setting can hold but a connection can't is refused, not cut to 16 bits.
+  failure = kNoConnection;
   if (ftp.port <= 0 || ftp.port > 65535) return kNoConnection;
-  InternetHandle connection(connect_within_bound(session.get(), ftp));
+  InternetHandle connection(net.connect(session.get(), ftp.server.c_str(),
+                                        static_cast<INTERNET_PORT>(ftp.port), ftp.user.c_str(),
+                                        ftp.password.c_str(), INTERNET_SERVICE_FTP, 0, 0));
   if (!connection) return kNoConnection;
 
+  failure = kNoRemoteFile;
   InternetHandle remote(net.open_remote_file(connection.get(), ftp.destination.c_str(),
                                              GENERIC_WRITE, kRemoteFileFlags, 0));
   if (!remote) return kNoRemoteFile;
 
-  std::vector<char> buffer(kTransferBufferSize);
-  ScopedFile local(system_calls().open_file(local_file, "r+b"));
-  if (!local) return kNoLocalFile;
-  // The whole file is sent, a buffer at a time; a snapshot fits in the first.
+  failure = kIncomplete;
   std::size_t total = 0;
-  for (;;) {
-    const std::size_t read = std::fread(buffer.data(), 1, kTransferBufferSize - 1, local.get());
-    if (read == 0) break;
-    total += read;
+  auto send = [&](const char* data, std::size_t size) {
     DWORD written = 0;
-    net.write(remote.get(), buffer.data(), static_cast<DWORD>(read), &written);
-    if (written != read) return kIncomplete;
+    net.write(remote.get(), data, static_cast<DWORD>(size), &written);
+    total += size;
+    return written == size;
+  };
+  if (job.local_file.empty()) {
+    // The bytes the pass read back from its snapshot, a piece at a time.
+    for (std::size_t at = 0; at < job.bytes.size(); at += kPiece) {
+      if (!send(job.bytes.data() + at, std::min(kPiece, job.bytes.size() - at))) {
+        return kIncomplete;
+      }
+    }
+  } else {
+    std::vector<char> buffer(kTransferBufferSize);
+    ScopedFile local(system_calls().open_file(job.local_file.c_str(), "r+b"));
+    if (!local) return kNoLocalFile;
+    // The whole file is sent, a buffer at a time; a snapshot fits in the first.
+    for (;;) {
+      const std::size_t read = std::fread(buffer.data(), 1, kPiece, local.get());
+      if (read == 0) break;
+      if (!send(buffer.data(), read)) return kIncomplete;
+    }
   }
-  local.close();
-  return total == 0 ? kNothingRead : kOk;
+  if (total == 0) return kNothingRead;
+  // The store ends with the remote file's close; one that fails has not stored it.
+  if (!remote.close()) return kIncomplete;
+  return kOk;
+}
+
+int ftp_upload(const char* local_file, const FtpTexts& ftp) {
+  SnapshotUploader uploader(ftp_upload_attempt);
+  UploadJob job;
+  job.local_file = local_file;
+  job.ftp = ftp;
+  uploader.submit(std::move(job));
+  return uploader.wait();
 }
 
 }  // namespace talvex

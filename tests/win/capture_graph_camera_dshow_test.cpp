@@ -252,7 +252,8 @@ TEST_F(CameraGraphTest, RecordingsInARow) {
   }
 }
 
-// Passes grab while the graph is released and rebuilt under the graph lock.
+// Passes grab, on a thread of their own that takes no lock the rebuilds take, while the
+// graph is released and rebuilt.
 TEST_F(CameraGraphTest, RebuildWhilePassesRun) {
   class GrabSteps : public CaptureSteps {
    public:
@@ -266,10 +267,11 @@ TEST_F(CameraGraphTest, RebuildWhilePassesRun) {
     }
     int write_frame_file(int) override { return msg::kOk; }
     int make_snapshot(int) override { return msg::kOk; }
-    int ftp_upload(const char*, const FtpTexts&) override { return msg::kOk; }
+    int start_upload(const char*, const FtpTexts&) override { return msg::kOk; }
+    bool finished_upload(int&) override { return false; }
     bool detect_motion() override { return false; }
-    void start_recording() override {}
-    void stop_recording() override {}
+    void request_recording_start() override {}
+    void request_recording_stop() override {}
     void log_message(int) override {}
     CaptureGraph& graph;
     std::atomic<int> grabs{0};
@@ -277,7 +279,7 @@ TEST_F(CameraGraphTest, RebuildWhilePassesRun) {
   Settings loop_settings;
   loop_settings.motion_enabled = true;
   GrabSteps steps(graph());
-  CaptureThread thread(loop_settings, steps, graph().graph_lock);
+  CaptureThread thread(loop_settings, steps);
   ASSERT_EQ(thread.start(), msg::kOk);
   const DWORD handles_before = [] {
     DWORD n = 0;
@@ -285,18 +287,12 @@ TEST_F(CameraGraphTest, RebuildWhilePassesRun) {
     return n;
   }();
   for (int i = 0; i < 12; ++i) {
-    {
-      std::lock_guard<std::mutex> lock(graph().graph_lock);
-      graph().release();
-      ASSERT_EQ(graph().build(i % 2 ? kStillCamera : kTestCamera, "<none>"), msg::kOk);
-    }
+    graph().release();
+    ASSERT_EQ(graph().build(i % 2 ? kStillCamera : kTestCamera, "<none>"), msg::kOk);
     ::Sleep(300);
   }
   thread.stop();
-  {
-    std::lock_guard<std::mutex> lock(graph().graph_lock);
-    graph().release();
-  }
+  graph().release();
   DWORD handles_after = 0;
   ::GetProcessHandleCount(::GetCurrentProcess(), &handles_after);
   EXPECT_GT(steps.grabs.load(), 0);

@@ -1,0 +1,138 @@
+#include "capture/snapshot_upload.h"
+
+#include <condition_variable>
+#include <mutex>
+#include <new>
+#include <system_error>
+#include <thread>
+#include <utility>
+
+#include "app/talvex_messages.h"
+#include "common/system_calls.h"
+
+namespace talvex {
+namespace {
+
+constexpr int kNoSession = 38;
+constexpr int kNoLocalFile = 41;
+constexpr int kNothingRead = 42;
+constexpr std::size_t kReadPiece = 16384;
+
+// Attempt threads that have not returned yet, abandoned ones included.
+std::atomic<int> live_upload_threads{0};
+
+}  // namespace
+
+struct SnapshotUploader::Attempt {
+  std::mutex attempt_lock;  // guards finished and result
+  std::condition_variable finished_changed;
+  bool finished = false;
+  int result = kNoSession;
+  std::atomic<int> failure{kNoSession};
+};
+
+SnapshotUploader::SnapshotUploader(UploadAttemptFunction attempt,
+                                   std::chrono::milliseconds deadline)
+    : attempt_(attempt), deadline_(deadline) {}
+
+SnapshotUploader::~SnapshotUploader() = default;
+
+bool SnapshotUploader::start(UploadJob& job) {
+  if (live_upload_threads.load() >= kMaxLiveUploadThreads) return false;
+  std::shared_ptr<Attempt> attempt;
+  try {
+    attempt = std::make_shared<Attempt>();
+    ++live_upload_threads;
+    // The thread owns its job and every handle it opens; the uploader keeps only the
+    // shared result, so an abandoned attempt touches nothing its owner let go of.
+    std::thread([attempt, function = attempt_, job = std::move(job)]() mutable {
+      int result = kNoSession;
+      try {
+        result = function(job, attempt->failure);
+      } catch (const std::bad_alloc&) {
+        result = kNoSession;
+      }
+      {
+        std::lock_guard<std::mutex> lock(attempt->attempt_lock);
+        attempt->result = result;
+        attempt->finished = true;
+      }
+      attempt->finished_changed.notify_all();
+      --live_upload_threads;
+    }).detach();
+  } catch (const std::system_error&) {
+    --live_upload_threads;
+    return false;
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+  current_ = std::move(attempt);
+  current_deadline_ = std::chrono::steady_clock::now() + deadline_;
+  return true;
+}
+
+void SnapshotUploader::submit(UploadJob job) {
+  if (!current_ && !has_next_ && start(job)) return;
+  next_ = std::move(job);
+  has_next_ = true;
+}
+
+bool SnapshotUploader::take_finished(int& result) {
+  bool ended = false;
+  if (current_) {
+    std::unique_lock<std::mutex> lock(current_->attempt_lock);
+    if (current_->finished) {
+      result = current_->result;
+      ended = true;
+    } else if (std::chrono::steady_clock::now() >= current_deadline_) {
+      result = current_->failure.load();
+      ended = true;
+    }
+    lock.unlock();
+    if (ended) current_.reset();
+  }
+  if (!current_ && has_next_ && start(next_)) has_next_ = false;
+  return ended;
+}
+
+int SnapshotUploader::wait() {
+  const auto until = std::chrono::steady_clock::now() + deadline_;
+  while (!current_ && has_next_) {
+    if (start(next_)) {
+      has_next_ = false;
+      break;
+    }
+    if (std::chrono::steady_clock::now() >= until) return kNoSession;
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  if (!current_) return kNoSession;
+  std::shared_ptr<Attempt> attempt = std::move(current_);
+  std::unique_lock<std::mutex> lock(attempt->attempt_lock);
+  if (attempt->finished_changed.wait_until(lock, current_deadline_,
+                                           [&attempt] { return attempt->finished; })) {
+    return attempt->result;
+  }
+  return attempt->failure.load();
+}
+
+int read_snapshot_file(const char* file_name, std::vector<char>& bytes) {
+  bytes.clear();
+  const SystemCalls& sys = system_calls();
+  ScopedFile file(sys.open_file(file_name, "r+b"));
+  if (!file) return kNoLocalFile;
+  try {
+    for (;;) {
+      const std::size_t had = bytes.size();
+      bytes.resize(had + kReadPiece);
+      const std::size_t read = std::fread(bytes.data() + had, 1, kReadPiece, file.get());
+      bytes.resize(had + read);
+      if (read < kReadPiece) break;
+    }
+  } catch (const std::bad_alloc&) {
+    bytes.clear();
+    return kNoLocalFile;
+  }
+  return bytes.empty() ? kNothingRead : msg::kOk;
+}
+
+}  // namespace talvex

@@ -1,0 +1,75 @@
+// The snapshot's way to the FTP server, off the capture thread: every attempt runs on a
+// thread of its own that owns each handle it opens, and whoever handed the snapshot over
+// never waits longer than one deadline for it. A server that stalls costs an abandoned
+// attempt, never a pass, a frame file or the window.
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <cstddef>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/settings.h"
+
+namespace talvex {
+
+// How long one attempt may take, from the session's opening to the remote file's close.
+constexpr std::chrono::milliseconds kUploadDeadline{10000};
+// Attempts abandoned at their deadline whose threads have not returned yet, at most; past
+// that the snapshot waits (a server that stalls every attempt never piles up threads).
+constexpr int kMaxLiveUploadThreads = 4;
+
+// What one attempt sends: the bytes of a snapshot, or the named file read as it goes.
+struct UploadJob {
+  std::vector<char> bytes;
+  std::string local_file;  // empty: send `bytes`
+  FtpTexts ftp;
+};
+
+// One attempt on the platform: 54, or 38 to 43. Before each phase it stores in `failure`
+// the number an attempt abandoned during that phase has failed with.
+using UploadAttemptFunction = int (*)(const UploadJob& job, std::atomic<int>& failure);
+
+// Upload attempts, one at a time, handed over by one thread (the capture thread).
+class SnapshotUploader {
+ public:
+  explicit SnapshotUploader(UploadAttemptFunction attempt,
+                            std::chrono::milliseconds deadline = kUploadDeadline);
+  ~SnapshotUploader();  // abandons an attempt in flight; never waits for it
+  SnapshotUploader(const SnapshotUploader&) = delete;
+  SnapshotUploader& operator=(const SnapshotUploader&) = delete;
+
+  // Starts an attempt for the job, or, while one runs, keeps the job as the next one in
+  // place of any job kept before: the newest snapshot goes next, none goes twice.
+  void submit(UploadJob job);
+  // The result of an attempt that ended or passed its deadline (then the number of the
+  // phase it was in) since the last call; starts the kept job then. False when none.
+  bool take_finished(int& result);
+  // Waits for the attempt in flight: its result, or at the deadline the number of the
+  // phase it was in. 38 when no attempt could be started.
+  int wait();
+  bool busy() const { return static_cast<bool>(current_) || has_next_; }
+
+  struct Attempt;  // shared by an attempt's thread and the uploader
+
+ private:
+  bool start(UploadJob& job);
+
+  UploadAttemptFunction attempt_;
+  std::chrono::milliseconds deadline_;
+  std::shared_ptr<Attempt> current_;
+  std::chrono::steady_clock::time_point current_deadline_{};
+  UploadJob next_;
+  bool has_next_ = false;
+};
+
+// Reads the snapshot file that an upload sends: 54, 41 when it can't be opened for
+// reading and writing, 42 when it holds nothing. `bytes` keeps its capacity.
+int read_snapshot_file(const char* file_name, std::vector<char>& bytes);
+
+// The platform's attempt (ftp_upload_win.cpp).
+int ftp_upload_attempt(const UploadJob& job, std::atomic<int>& failure);
+
+}  // namespace talvex
