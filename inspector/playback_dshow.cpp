@@ -60,6 +60,8 @@ bool write_all(HANDLE file, const void* data, std::size_t size) {
 // hand it to the window. Nothing here touches a window or the video table.
 DWORD WINAPI poller_main(void* argument) {
   Inspector& p = *static_cast<Inspector*>(argument);
+  // The poller asks the graph's seeking interface for the position: free-threaded COM.
+  const bool com = SUCCEEDED(::CoInitializeEx(nullptr, COINIT_MULTITHREADED));
   while (p.poller_running.load()) {
     ::WaitForSingleObject(p.poller_wake, kPollerPeriodMs);
     if (!p.poller_running.load()) break;
@@ -70,6 +72,7 @@ DWORD WINAPI poller_main(void* argument) {
     ::PostMessageA(p.main_window, kPositionMessage, p.playback_number,
                    static_cast<LPARAM>(position / kTicksPerSecond));
   }
+  if (com) ::CoUninitialize();
   return 0;
 }
 
@@ -219,7 +222,11 @@ int grab_shown_frame(Inspector& p) {
   if (p.table.inspected_slot == -1 || !p.grabber) return 0;
   p.frame = FrameBuffer{};
   long size = 0;
-  if (p.grabber->GetCurrentBuffer(&size, nullptr) != S_OK || size <= 0) return 0;
+  // No frame of a video is larger; a size beyond it is refused, never allocated.
+  constexpr long kLargestFrame = 256L * 1024 * 1024;
+  if (p.grabber->GetCurrentBuffer(&size, nullptr) != S_OK || size <= 0 || size > kLargestFrame) {
+    return 0;
+  }
   std::vector<unsigned char> bytes(static_cast<std::size_t>(size));
   if (p.grabber->GetCurrentBuffer(&size, reinterpret_cast<long*>(bytes.data())) != S_OK) return 0;
   bytes.resize(static_cast<std::size_t>(size));

@@ -6,6 +6,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
@@ -152,6 +155,117 @@ TEST(TalvexRecording, SnapshotsReachTheFtpServer) {
   const std::string log = read_file(folder.file("Talvex.log"));
   EXPECT_EQ(log.find("(03"), std::string::npos) << log;  // no 038/039 failures
   EXPECT_EQ(log.find("(04"), std::string::npos) << log;
+}
+
+// The last write of a frame file, as the file system keeps it.
+ULONGLONG last_write(const std::string& path) {
+  WIN32_FILE_ATTRIBUTE_DATA data{};
+  if (!::GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data)) return 0;
+  return (static_cast<ULONGLONG>(data.ftLastWriteTime.dwHighDateTime) << 32) |
+         data.ftLastWriteTime.dwLowDateTime;
+}
+
+// Asks the harness to swap the server on the port, and waits until it has.
+bool steer_server(const char* request) {
+  const std::string control = env("TALVEX_FTP_CONTROL");
+  const std::string done = control + "\\" + request + ".done";
+  ::DeleteFileA(done.c_str());
+  write_file(control + "\\" + request, "");
+  return wait_until([&] { return file_exists(done); });
+}
+
+double seconds_since(std::chrono::steady_clock::time_point start) {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+// Whatever the FTP server does (run by run_with_stalled_servers.py, once per kind), the
+// passes keep their period, motion still records, a dialog opens at once, the close is
+// quick, and uploads resume as soon as a working server listens on the port.
+TEST(TalvexStalledFtp, NothingWaitsForTheServer) {
+  const std::string kind = env("TALVEX_FTP_STALL");
+  if (kind.empty()) GTEST_SKIP() << "run through run_with_stalled_servers.py";
+  VideoFolder folder("stalled_ftp");
+  static int port = 0;
+  port = std::atoi(env("TALVEX_FTP_PORT").c_str());
+  write_config(folder, [](Settings& s) {
+    s.capture_frames = true;
+    s.motion_enabled = true;
+    s.motion_duration = 1;
+    s.ftp_enabled = true;
+    FtpTexts ftp;
+    ftp.server = "127.0.0.1";
+    ftp.port = port;
+    ftp.user = "camera";
+    ftp.password = "s3cret";
+    ftp.destination = "cam/stalled.jpg";
+    s.set_ftp(ftp);
+  });
+  Program talvex = Program::start(program_path("Talvex.exe"), "", folder.path());
+  HWND window = wait_window(kClass, nullptr, kDefaultTimeout, talvex.pid());
+  ASSERT_NE(window, nullptr);
+
+  // 20 s of passes against the failing server: every frame-file write is timed.
+  const std::string frames[] = {folder.file("Talvex_0.bmp"), folder.file("Talvex_1.bmp")};
+  ULONGLONG seen[2] = {0, 0};
+  auto last_change = std::chrono::steady_clock::now();
+  double longest_gap = 0;
+  int writes = 0;
+  double dialog_seconds = -1;
+  const auto start = std::chrono::steady_clock::now();
+  while (seconds_since(start) < 20) {
+    for (int i = 0; i < 2; ++i) {
+      const ULONGLONG t = last_write(frames[i]);
+      if (t == 0 || t == seen[i]) continue;
+      seen[i] = t;
+      if (writes++ > 0) longest_gap = std::max(longest_gap, seconds_since(last_change));
+      last_change = std::chrono::steady_clock::now();
+    }
+    if (dialog_seconds < 0 && seconds_since(start) > 12) {
+      // A dialog while uploads hang: the window answers at once.
+      const auto asked = std::chrono::steady_clock::now();
+      post_command(window, 9012);
+      HWND about = wait_dialog("About", Timeout{5000}, talvex.pid());
+      dialog_seconds = seconds_since(asked);
+      ASSERT_NE(about, nullptr);
+      click(about, IDOK);
+    }
+    ::Sleep(10);
+  }
+  std::printf("%s: %d frame-file writes in 20 s, longest gap %.3f s, About open after %.3f s\n",
+              kind.c_str(), writes, longest_gap, dialog_seconds);
+  EXPECT_GE(writes, 50) << kind;  // about 80 at 250 ms each
+  EXPECT_LT(longest_gap, 1.0) << kind;
+  EXPECT_LT(dialog_seconds, 1.0) << kind;
+  // The test scene's object crossed at least once: motion recorded meanwhile.
+  EXPECT_GE(folder.videos().size(), 1u) << kind;
+
+  // A working server on the port: the next snapshot arrives.
+  ASSERT_TRUE(steer_server("working"));
+  const std::string remote = env("TALVEX_FTP_HOME") + "\\cam\\stalled.jpg";
+  const auto resumed = std::chrono::steady_clock::now();
+  EXPECT_TRUE(wait_until([&] { return read_file(remote).size() > 100; }, Timeout{25000})) << kind;
+  std::printf("%s: first upload %.1f s after a working server listened\n", kind.c_str(),
+              seconds_since(resumed));
+
+  // Failing again, with an attempt under way: the close does not wait for it.
+  ASSERT_TRUE(steer_server("failing"));
+  ::Sleep(2500);
+  const auto closing = std::chrono::steady_clock::now();
+  post_close(window);
+  const auto code = talvex.wait_exit(Timeout{20000});
+  const double close_seconds = seconds_since(closing);
+  std::printf("%s: closed in %.3f s\n", kind.c_str(), close_seconds);
+  ASSERT_TRUE(code.has_value()) << kind;
+  EXPECT_EQ(*code, 0u) << kind;
+  EXPECT_LT(close_seconds, 2.0) << kind;
+  const std::string log = read_file(folder.file("Talvex.log"));
+  if (kind != "refused") {
+    // Attempts abandoned at their deadline are logged with their phase's number.
+    EXPECT_TRUE(log.find("(039)") != std::string::npos || log.find("(040)") != std::string::npos ||
+                log.find("(043)") != std::string::npos)
+        << log;
+  }
+  EXPECT_NE(log.find("[T]\r\n"), std::string::npos) << log;
 }
 
 }  // namespace
