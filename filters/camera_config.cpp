@@ -1,5 +1,7 @@
 #include "filters/camera_config.h"
 
+#include <string_view>
+
 namespace talvex::filters {
 
 namespace {
@@ -39,10 +41,69 @@ std::optional<int> parse_fps(const char* text) {
   return fps;
 }
 
-CameraConfig camera_config(const char* size_text, const char* fps_text) {
+std::optional<Dropout> parse_dropout(const char* text) {
+  if (!text) return std::nullopt;
+  const char* p = text;
+  // Seconds with an optional fraction of at most 6 digits.
+  auto seconds = [&p]() -> std::optional<double> {
+    const auto whole = read_number(p);
+    if (!whole) return std::nullopt;
+    double value = *whole;
+    if (*p == '.') {
+      ++p;
+      double scale = 0.1;
+      int digits = 0;
+      while (*p >= '0' && *p <= '9') {
+        if (++digits > 6) return std::nullopt;
+        value += (*p - '0') * scale;
+        scale /= 10;
+        ++p;
+      }
+      if (digits == 0) return std::nullopt;
+    }
+    return value;
+  };
+  Dropout dropout;
+  const auto start = seconds();
+  if (!start || *p != ',') return std::nullopt;
+  ++p;
+  const auto length = seconds();
+  if (!length) return std::nullopt;
+  if (*p == ',') {
+    ++p;
+    if (std::string_view(p) != "lost") return std::nullopt;
+    dropout.lost = true;
+  } else if (*p != '\0') {
+    return std::nullopt;
+  }
+  if (*start > kMaxDropoutSeconds || *length <= 0 || *length > kMaxDropoutSeconds) {
+    return std::nullopt;
+  }
+  dropout.start_seconds = *start;
+  dropout.length_seconds = *length;
+  return dropout;
+}
+
+DropoutState dropout_state(const Dropout& dropout, double run_started_seconds, double seconds) {
+  const double end = dropout.start_seconds + dropout.length_seconds;
+  if (!dropout.lost) {
+    return seconds >= dropout.start_seconds && seconds < end ? DropoutState::kSilent
+                                                             : DropoutState::kDelivering;
+  }
+  // Unplugged: a run begun before the loss ends with it; one begun while the device is
+  // away never sees a frame; one begun after it came back works.
+  if (run_started_seconds >= end) return DropoutState::kDelivering;
+  if (run_started_seconds < dropout.start_seconds) {
+    return seconds < dropout.start_seconds ? DropoutState::kDelivering : DropoutState::kLostNow;
+  }
+  return DropoutState::kSilent;
+}
+
+CameraConfig camera_config(const char* size_text, const char* fps_text, const char* dropout_text) {
   CameraConfig config;
   if (const auto size = parse_frame_size(size_text)) config.size = *size;
   if (const auto fps = parse_fps(fps_text)) config.fps = *fps;
+  config.dropout = parse_dropout(dropout_text);
   return config;
 }
 

@@ -34,6 +34,18 @@ std::wstring environment_w(const wchar_t* name) {
   return (n > 0 && n < 2048) ? std::wstring(buffer, n) : std::wstring();
 }
 
+// Seconds since this process was created: the clock of the drop-out schedule, the same for
+// every camera instance and graph of the process.
+double process_seconds() {
+  FILETIME created, exited, kernel, user, now;
+  if (!::GetProcessTimes(::GetCurrentProcess(), &created, &exited, &kernel, &user)) return 0;
+  ::GetSystemTimeAsFileTime(&now);
+  auto value = [](const FILETIME& t) {
+    return (static_cast<ULONGLONG>(t.dwHighDateTime) << 32) | t.dwLowDateTime;
+  };
+  return static_cast<double>(value(now) - value(created)) / kUnitsPerSecond;
+}
+
 // --- frame sources ---------------------------------------------------------------------------
 
 class FrameSource {
@@ -41,9 +53,10 @@ class FrameSource {
   virtual ~FrameSource() = default;
   virtual int width() const = 0;
   virtual int height() const = 0;
-  // Writes the frame shown at stream time t. Called from the streaming threads.
-  virtual void fill(StreamTime t, REFERENCE_TIME period, PixelFormat format,
-                    std::uint8_t* frame) = 0;
+  // Writes the frame shown at stream time t; `scene_time` is the process clock's time of
+  // the frame, which a graph's restart does not turn back. Called from the streaming threads.
+  virtual void fill(StreamTime t, StreamTime scene_time, REFERENCE_TIME period,
+                    PixelFormat format, std::uint8_t* frame) = 0;
 };
 
 class SceneSource : public FrameSource {
@@ -51,9 +64,11 @@ class SceneSource : public FrameSource {
   SceneSource(SceneKind kind, FrameSize size) : kind_(kind), size_(size) {}
   int width() const override { return size_.width; }
   int height() const override { return size_.height; }
-  void fill(StreamTime t, REFERENCE_TIME, PixelFormat format, std::uint8_t* frame) override {
-    convert_to_frame(render_scene(kind_, t, size_.width, size_.height), size_.width, size_.height,
-                     format, frame);
+  // The scene follows the process clock: a restarted graph does not show it again.
+  void fill(StreamTime, StreamTime scene_time, REFERENCE_TIME, PixelFormat format,
+            std::uint8_t* frame) override {
+    convert_to_frame(render_scene(kind_, scene_time, size_.width, size_.height), size_.width,
+                     size_.height, format, frame);
   }
 
  private:
@@ -132,7 +147,8 @@ class ReplaySource : public FrameSource {
   }
   int width() const override { return size_.width; }
   int height() const override { return size_.height; }
-  void fill(StreamTime t, REFERENCE_TIME period, PixelFormat format, std::uint8_t* frame) override {
+  void fill(StreamTime t, StreamTime, REFERENCE_TIME period, PixelFormat format,
+            std::uint8_t* frame) override {
     std::optional<Rgb24Image> image;
     if (!files_.empty() && period > 0) {
       const std::size_t index = static_cast<std::size_t>((t / period) % files_.size());
@@ -253,10 +269,12 @@ class CameraPin : public dshow::OutputPin, public IKsPropertySet {
 
 class CameraFilter : public dshow::FilterBase {
  public:
-  CameraFilter(const CLSID& clsid, std::unique_ptr<FrameSource> source, int fps, bool preview_pin)
+  CameraFilter(const CLSID& clsid, std::unique_ptr<FrameSource> source, int fps, bool preview_pin,
+               std::optional<Dropout> dropout)
       : FilterBase(clsid),
         source_(std::move(source)),
         period_(kUnitsPerSecond / fps),
+        dropout_(dropout),
         preferred_(screen_preferred_format()) {
     pins_.push_back(std::make_unique<CameraPin>(*this, L"Capture", PIN_CATEGORY_CAPTURE, true));
     if (preview_pin) {
@@ -275,6 +293,22 @@ class CameraFilter : public dshow::FilterBase {
   FrameSource& source() { return *source_; }
   REFERENCE_TIME period() const { return period_; }
   PixelFormat preferred() const { return preferred_; }
+  // Whether a pin whose run began at `run_started` (process seconds) delivers a frame now.
+  // A device lost once stays lost, and its loss is reported to the graph once.
+  bool delivering(double run_started) {
+    if (!dropout_) return true;
+    if (lost_) return false;
+    switch (dropout_state(*dropout_, run_started, process_seconds())) {
+      case DropoutState::kDelivering:
+        return true;
+      case DropoutState::kSilent:
+        return false;
+      case DropoutState::kLostNow:
+        if (!lost_.exchange(true)) notify_event(EC_DEVICE_LOST, 0, 0);  // 0: removed
+        return false;
+    }
+    return false;
+  }
 
  protected:
   bool is_live_source() const override { return true; }
@@ -285,6 +319,8 @@ class CameraFilter : public dshow::FilterBase {
  private:
   std::unique_ptr<FrameSource> source_;
   REFERENCE_TIME period_;
+  std::optional<Dropout> dropout_;
+  std::atomic<bool> lost_{false};
   PixelFormat preferred_;
   std::vector<std::unique_ptr<CameraPin>> pins_;
 };
@@ -388,14 +424,15 @@ void CameraPin::stream() {
   REFERENCE_TIME next = 0;
   bool first = true;
   bool refused = false;  // downstream refused a sample: wait for the next run
+  const double run_started = process_seconds();
   while (!stopping_) {
     if (camera_.state() != State_Running) {
       refused = false;
       wait(100);
       continue;
     }
-    if (refused) {
-      wait(100);
+    if (refused || !camera_.delivering(run_started)) {
+      wait(50);
       continue;
     }
     const REFERENCE_TIME now = camera_.stream_time();
@@ -416,7 +453,12 @@ void CameraPin::stream() {
       wait(10);
       continue;
     }
-    camera_.source().fill(next, period, format, data);
+    // The scene's time, on the process clock and the frame grid; the sample's media time
+    // carries it, so a reader can tell which scene it shows.
+    LONGLONG scene = static_cast<LONGLONG>(process_seconds() * kUnitsPerSecond) / period * period;
+    camera_.source().fill(next, scene, period, format, data);
+    LONGLONG scene_end = scene + period;
+    sample->SetMediaTime(&scene, &scene_end);
     sample->SetActualDataLength(size);
     sample->SetSyncPoint(TRUE);
     sample->SetDiscontinuity(first ? TRUE : FALSE);
@@ -442,23 +484,25 @@ HRESULT create_camera(CameraModel model, IUnknown** out) {
   *out = nullptr;
   const std::string size_text = environment("TALVEX_TESTCAM_SIZE");
   const std::string fps_text = environment("TALVEX_TESTCAM_FPS");
-  const CameraConfig config = camera_config(size_text.c_str(), fps_text.c_str());
+  const std::string dropout_text = environment("TALVEX_TESTCAM_DROPOUT");
+  const CameraConfig config =
+      camera_config(size_text.c_str(), fps_text.c_str(), dropout_text.c_str());
   const bool preview_everywhere = environment("TALVEX_TESTCAM_PREVIEW_PIN") == "1";
   CameraFilter* filter = nullptr;
   switch (model) {
     case CameraModel::kTest:
       filter = new CameraFilter(kClsidTestCamera,
                                 std::make_unique<SceneSource>(SceneKind::kMoving, config.size),
-                                config.fps, preview_everywhere);
+                                config.fps, preview_everywhere, config.dropout);
       break;
     case CameraModel::kStill:
       filter = new CameraFilter(kClsidStillCamera,
                                 std::make_unique<SceneSource>(SceneKind::kStill, config.size),
-                                config.fps, true);
+                                config.fps, true, config.dropout);
       break;
     case CameraModel::kReplay:
       filter = new CameraFilter(kClsidReplayCamera, std::make_unique<ReplaySource>(config.size),
-                                config.fps, preview_everywhere);
+                                config.fps, preview_everywhere, config.dropout);
       break;
   }
   if (!filter) return E_INVALIDARG;

@@ -1,4 +1,4 @@
-// The picture of the test cameras, computed from the stream time alone so that every run
+// The picture of the test cameras, computed from a time alone so that every run
 // shows the same frames at the same times: a textured still background and, for the test
 // camera, a bright square that crosses it from left to right for kObjectCrossing out of
 // every kSceneCycle.

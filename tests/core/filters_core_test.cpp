@@ -238,6 +238,58 @@ TEST(CameraConfig, SizeAndRateComeFromTheEnvironmentTextsOrKeepTheirDefaults) {
   }
 }
 
+TEST(CameraConfig, DropoutTextsAndTheScheduleTheyMake) {
+  const struct {
+    const char* text;
+    bool valid;
+    double start, length;
+    bool lost;
+  } texts[] = {
+      {"10,5", true, 10, 5, false},
+      {"2.5,0.75,lost", true, 2.5, 0.75, true},
+      {"0,1", true, 0, 1, false},
+      {"10,0", false},
+      {"10", false},
+      {"10,5,", false},
+      {"10,5,gone", false},
+      {"1.,5", false},
+      {"1.1234567,5", false},
+      {"-1,5", false},
+      {"10,5 ", false},
+      {"2000000,5", false},
+      {"", false},
+  };
+  for (const auto& c : texts) {
+    const auto d = parse_dropout(c.text);
+    ASSERT_EQ(d.has_value(), c.valid) << c.text;
+    if (!d) continue;
+    EXPECT_DOUBLE_EQ(d->start_seconds, c.start) << c.text;
+    EXPECT_DOUBLE_EQ(d->length_seconds, c.length) << c.text;
+    EXPECT_EQ(d->lost, c.lost) << c.text;
+  }
+  EXPECT_FALSE(parse_dropout(nullptr));
+  EXPECT_FALSE(camera_config(nullptr, nullptr, "x").dropout);
+
+  using S = DropoutState;
+  const Dropout freeze{10, 5, false};
+  const Dropout lost{10, 5, true};
+  const struct {
+    const Dropout* dropout;
+    double run_started, now;
+    S state;
+  } schedule[] = {
+      {&freeze, 0, 9.9, S::kDelivering},  {&freeze, 0, 10, S::kSilent},
+      {&freeze, 12, 14.9, S::kSilent},    {&freeze, 0, 15, S::kDelivering},
+      {&lost, 0, 9.9, S::kDelivering},    {&lost, 0, 10, S::kLostNow},
+      {&lost, 0, 40, S::kLostNow},        {&lost, 11, 11.5, S::kSilent},
+      {&lost, 11, 30, S::kSilent},        {&lost, 15, 15.1, S::kDelivering},
+  };
+  for (const auto& c : schedule) {
+    EXPECT_EQ(dropout_state(*c.dropout, c.run_started, c.now), c.state)
+        << (c.dropout->lost ? "lost" : "freeze") << " run " << c.run_started << " at " << c.now;
+  }
+}
+
 struct Decoded {
   int width = 0;
   int height = 0;

@@ -231,7 +231,8 @@ std::vector<std::uint8_t> bmp24_file(const Rgb24Image& image) {
 // Counts the grabbed samples and checks each one with `expected`.
 class FrameChecker : public ISampleGrabberCB {
  public:
-  using Expected = std::function<bool(REFERENCE_TIME time, const BYTE* data, long size)>;
+  using Expected =
+      std::function<bool(REFERENCE_TIME time, LONGLONG scene, const BYTE* data, long size)>;
   explicit FrameChecker(Expected expected) : expected_(std::move(expected)) {}
 
   STDMETHODIMP QueryInterface(REFIID iid, void** out) override {
@@ -246,10 +247,12 @@ class FrameChecker : public ISampleGrabberCB {
   STDMETHODIMP_(ULONG) Release() override { return 1; }  // and outlives the graph
   STDMETHODIMP SampleCB(double, IMediaSample* sample) override {
     REFERENCE_TIME start = 0, end = 0;
+    LONGLONG scene = -1, scene_end = -1;
     BYTE* data = nullptr;
+    sample->GetMediaTime(&scene, &scene_end);
     if (sample->GetTime(&start, &end) != S_OK || FAILED(sample->GetPointer(&data))) {
       ++untimed;
-    } else if (!expected_(start, data, sample->GetActualDataLength())) {
+    } else if (!expected_(start, scene, data, sample->GetActualDataLength())) {
       ++mismatches;
     }
     ++frames;
@@ -482,9 +485,11 @@ TEST_F(FiltersTest, TestAndStillCamerasDeliverTheSceneOfEachFramesTimeInEveryFor
       SCOPED_TRACE(narrow(name) + " " + std::to_string(bits_per_pixel(format)) + " bits");
       const GrabResult r = grab_direct(
           name, format,
-          [&, kind = kind](REFERENCE_TIME t, const BYTE* data, long size) {
-            const auto want = frame_bytes(render_scene(kind, t, 160, 120), format);
-            return t % period == 0 && static_cast<std::size_t>(size) == want.size() &&
+          [&, kind = kind](REFERENCE_TIME t, LONGLONG scene, const BYTE* data, long size) {
+            // The picture is the scene at the sample's media time, on the process clock.
+            const auto want = frame_bytes(render_scene(kind, scene, 160, 120), format);
+            return t % period == 0 && scene >= 0 && scene % period == 0 &&
+                   static_cast<std::size_t>(size) == want.size() &&
                    std::memcmp(data, want.data(), want.size()) == 0;
           },
           8);
@@ -532,7 +537,7 @@ TEST_F(FiltersTest, ReplayCameraPlaysTheValidBmpFilesInNameOrderWithExactPixels)
       SCOPED_TRACE(std::to_string(bits_per_pixel(format)) + " bits");
       const GrabResult r = grab_direct(
           kReplayCameraName, format,
-          [&](REFERENCE_TIME t, const BYTE* data, long size) {
+          [&](REFERENCE_TIME t, LONGLONG, const BYTE* data, long size) {
             const auto want = frame_bytes(frames[(t / period) % 3], format);
             return static_cast<std::size_t>(size) == want.size() &&
                    std::memcmp(data, want.data(), want.size()) == 0;
