@@ -1,6 +1,70 @@
 #include "app/capture_program_win.h"
 
+#include "app/log.h"
+#include "app/talvex_messages.h"
+
 namespace talvex {
+namespace {
+
+using Clock = FrameWatch::Clock;
+
+// The camera went silent: said once, the recording finished as a stop would, the passes
+// quiet until frames come back.
+void camera_stopped() {
+  CaptureProgram& p = program();
+  Settings& s = p.settings;
+  log_message(msg::kCameraStopped);
+  p.camera_silent = true;
+  p.dropout_device = s.video_device.str();
+  p.dropout_compressor = s.compressor.str();
+  p.dropout_compression = s.compression_enabled;
+  s.motion_recording = false;
+  stop_recording();
+}
+
+// Another try at the device the user chose, as the dialogs rebuild the graph. What the
+// attempt finds is not logged, and the user's choice stays as it was.
+void camera_retry() {
+  CaptureProgram& p = program();
+  Settings& s = p.settings;
+  p.reconnecting = true;
+  p.recordings.new_generation();
+  release_capture_graph();
+  s.compression_enabled = p.dropout_compression;
+  if (build_capture_graph(p.dropout_device.c_str(), p.dropout_compressor.c_str()) != msg::kOk) {
+    release_capture_graph();
+    s.video_device = p.dropout_device;
+    s.compressor = p.dropout_compressor;
+    s.compression_enabled = p.dropout_compression;
+  }
+  p.reconnecting = false;
+  p.frame_watch.graph_rebuilt(Clock::now());
+}
+
+void camera_back() {
+  CaptureProgram& p = program();
+  log_message(msg::kCameraBack);
+  p.camera_silent = false;
+  if (p.settings.capture_video) start_recording();
+}
+
+void act(FrameWatch::Action action) {
+  switch (action) {
+    case FrameWatch::Action::kStopped:
+      camera_stopped();
+      break;
+    case FrameWatch::Action::kRetry:
+      camera_retry();
+      break;
+    case FrameWatch::Action::kBack:
+      camera_back();
+      break;
+    case FrameWatch::Action::kNone:
+      break;
+  }
+}
+
+}  // namespace
 
 CaptureProgram& program() {
   static CaptureProgram state;
@@ -30,6 +94,30 @@ void handle_recording_request(WPARAM start, LPARAM generation) {
   } else {
     p.recordings.request_stop(*p.graph, tag);
   }
+}
+
+void log_graph_message(int number) {
+  if (!program().reconnecting) log_message(number);
+}
+
+void graph_chosen() {
+  CaptureProgram& p = program();
+  p.frame_watch.reset(Clock::now());
+  p.camera_silent = false;
+}
+
+void watch_frames() {
+  CaptureProgram& p = program();
+  if (!p.graph || p.recordings.rebuilding() || p.reconnecting) return;
+  const bool running = p.graph->built() && p.graph->has_device();
+  act(p.frame_watch.tick(Clock::now(), p.graph->sample_count(), running));
+}
+
+void take_graph_events() {
+  CaptureProgram& p = program();
+  if (!p.graph || !p.graph->take_device_lost_events()) return;
+  if (p.recordings.rebuilding() || p.reconnecting) return;
+  act(p.frame_watch.device_lost(Clock::now()));
 }
 
 void release_capture_graph() {

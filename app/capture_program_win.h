@@ -11,6 +11,7 @@
 #include "capture/capture_graph.h"
 #include "capture/capture_loop.h"
 #include "capture/device_catalogue.h"
+#include "capture/frame_watch.h"
 #include "capture/recording.h"
 #include "capture/recording_control.h"
 
@@ -37,7 +38,19 @@ struct CaptureProgram {
   RecordingControl recordings{settings, recorder};
   std::unique_ptr<CaptureSteps> steps;
   std::unique_ptr<CaptureThread> capture_thread;
+  // Whether the camera sends frames; the passes go quiet while it does not.
+  FrameWatch frame_watch;
+  std::atomic<bool> camera_silent{false};
+  // The device and compressor to reconnect while the camera is silent.
+  std::string dropout_device;
+  std::string dropout_compressor;
+  bool dropout_compression = false;
+  bool reconnecting = false;  // a retry's build: its messages are not logged
 };
+
+// Timer of the frame watch on the main window.
+inline constexpr UINT_PTR kFrameWatchTimer = 1;
+inline constexpr UINT kFrameWatchPeriodMs = 500;
 
 CaptureProgram& program();
 
@@ -50,6 +63,13 @@ void stop_recording();
 void handle_recording_request(WPARAM start, LPARAM generation);
 void release_capture_graph();
 int build_capture_graph(const char* device_name, const char* compressor_name);
+// The graph's messages go to the log, except those of a reconnection attempt.
+void log_graph_message(int number);
+// A graph the user (or the start) chose: the frame watch starts over.
+void graph_chosen();
+// The frame watch's timer and the graph's event message.
+void watch_frames();
+void take_graph_events();
 
 // Quiets the capture passes around a graph rebuild and restores them afterwards; requests
 // asked for before or during the rebuild are dropped.

@@ -163,6 +163,7 @@ void video_device_ok(HWND dialog) {
   release_capture_graph();
   const std::string compressor = p.settings.compressor.str();
   const int r = build_capture_graph(p.device_names[static_cast<int>(line)], compressor.c_str());
+  graph_chosen();
   if (r == msg::kOk) {
     set_window_title(p.settings.video_device.c_str());
     if (p.settings.video_device == kNoneName) {
@@ -188,6 +189,7 @@ void compressor_ok(HWND dialog) {
   release_capture_graph();
   const std::string device = p.settings.video_device.str();
   const int r = build_capture_graph(device.c_str(), chosen.c_str());
+  graph_chosen();
   if (r == msg::kOk) {
     ::SetDlgItemTextA(dialog, IDC_CURRENT_COMPRESSOR, p.settings.compressor.c_str());
     if (!(p.settings.compressor == chosen)) show(dialog, kCompressorUnusable);

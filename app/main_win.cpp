@@ -106,7 +106,7 @@ int run(HINSTANCE instance, const char* arguments, int show) {
   if (settings.write_device_list) write_list_file(p.device_names, p.compressor_names);
 
   // 18. The capture graph for the saved device and compressor.
-  p.graph = make_capture_graph(settings, p.main_window, log_message);
+  p.graph = make_capture_graph(settings, p.main_window, log_graph_message);
   const std::string device = settings.video_device.str();
   const std::string compressor = settings.compressor.str();
   if (const int r = build_capture_graph(device.c_str(), compressor.c_str()); r == msg::kOk) {
@@ -121,6 +121,9 @@ int run(HINSTANCE instance, const char* arguments, int show) {
     disable_video_properties();
     release_capture_graph();
   }
+
+  graph_chosen();
+  ::SetTimer(p.main_window, kFrameWatchTimer, kFrameWatchPeriodMs, nullptr);
 
   // 19-20. The capture thread, and continuous recording.
   p.steps = make_program_steps(p);

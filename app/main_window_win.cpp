@@ -76,6 +76,7 @@ void on_command(HWND window, int command) {
 void on_destroy() {
   CaptureProgram& p = program();
   Settings& settings = p.settings;
+  ::KillTimer(p.main_window, kFrameWatchTimer);
   // 1-3. Stop the graph, then save the settings as the user left them.
   if (!(settings.video_device == kNoneName) && p.graph) p.graph->stop();
   save_window_position();
@@ -119,6 +120,12 @@ LRESULT CALLBACK main_window_procedure(HWND window, UINT message, WPARAM w, LPAR
       return 0;
     case kRecordingRequestMessage:
       handle_recording_request(w, l);
+      return 0;
+    case kGraphEventMessage:
+      take_graph_events();
+      return 0;
+    case WM_TIMER:
+      if (w == kFrameWatchTimer) watch_frames();
       return 0;
     default:
       return ::DefWindowProcA(window, message, w, l);

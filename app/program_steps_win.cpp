@@ -28,6 +28,8 @@ class ProgramSteps final : public CaptureSteps {
     com_initialised_ = false;
   }
 
+  bool frames_flowing() override { return !program_.camera_silent; }
+
   int grab_frame() override {
     return talvex::grab_frame(program_.settings, program_.graph.get(), frame_, talvex::log_message);
   }

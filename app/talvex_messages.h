@@ -17,6 +17,8 @@ constexpr int kConfigVersion = 26;
 constexpr int kConfigFolderFailed = 28;
 constexpr int kConfigSaveFailed = 37;
 constexpr int kConfigTerminator = 44;
+constexpr int kCameraStopped = 47;
+constexpr int kCameraBack = 48;
 constexpr int kOk = 54;
 
 }  // namespace talvex::msg

@@ -17,6 +17,10 @@ namespace talvex {
 using WindowHandle = void*;
 using LogFunction = void (*)(int number);
 
+// The window message (WM_APP + 2) by which a built graph tells its owner window that it has
+// event notifications to take (take_device_lost_events).
+inline constexpr unsigned kGraphEventMessage = 0x8000 + 2;
+
 // The graph's sample grabber is the frame source of the capture passes. Everything but
 // the frame source belongs to the user-interface thread; the frame source may be used by
 // the capture thread at any time: a build publishes its grabber once it runs, a release
@@ -35,6 +39,11 @@ class CaptureGraph : public RecordingGraph, public FrameSource {
   virtual long save_graph_file(const char* file_name) = 0;
   // Opens the capture device's own property pages, modal to `owner`.
   virtual void show_video_properties(WindowHandle owner) = 0;
+  // Samples the grabber has received since the graph was built; any thread.
+  virtual unsigned long sample_count() const = 0;
+  // Takes the graph's pending event notifications: true when one of them says the device
+  // is lost (EC_DEVICE_LOST for a removal, or EC_ERRORABORT).
+  virtual bool take_device_lost_events() = 0;
 };
 
 // The platform's capture graph for the settings record, showing its preview in `owner`.

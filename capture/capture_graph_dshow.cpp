@@ -12,6 +12,7 @@
 
 #include <dshow.h>
 
+#include <atomic>
 #include <cstring>
 #include <mutex>
 #include <string>
@@ -82,6 +83,38 @@ ComPtr<IMoniker> find_by_name(IEnumMoniker* monikers, const char* name, std::siz
   return {};
 }
 
+// Counts the samples that reach the grabber, on the streaming thread, without touching
+// them: the frame watch tells a silent camera from a still picture by this count.
+class SampleCounter final : public ISampleGrabberCB {
+ public:
+  STDMETHODIMP QueryInterface(REFIID iid, void** out) override {
+    if (!out) return E_POINTER;
+    if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_ISampleGrabberCB)) {
+      *out = static_cast<ISampleGrabberCB*>(this);
+      AddRef();
+      return S_OK;
+    }
+    *out = nullptr;
+    return E_NOINTERFACE;
+  }
+  STDMETHODIMP_(ULONG) AddRef() override { return ::InterlockedIncrement(&references_); }
+  STDMETHODIMP_(ULONG) Release() override {
+    const LONG left = ::InterlockedDecrement(&references_);
+    if (left == 0) delete this;
+    return left;
+  }
+  STDMETHODIMP SampleCB(double, IMediaSample*) override {
+    ++samples;
+    return S_OK;
+  }
+  STDMETHODIMP BufferCB(double, BYTE*, long) override { return E_NOTIMPL; }
+
+  std::atomic<unsigned long> samples{0};
+
+ private:
+  LONG references_ = 1;
+};
+
 class DshowCaptureGraph final : public CaptureGraph {
  public:
   DshowCaptureGraph(Settings& settings, WindowHandle owner, LogFunction log)
@@ -93,6 +126,11 @@ class DshowCaptureGraph final : public CaptureGraph {
   bool built() const override { return static_cast<bool>(graph_); }
   long save_graph_file(const char* file_name) override;
   void show_video_properties(WindowHandle owner) override;
+  unsigned long sample_count() const override {
+    std::lock_guard<std::mutex> lock(grabber_lock_);
+    return sample_counter_ ? sample_counter_->samples.load() : 0;
+  }
+  bool take_device_lost_events() override;
 
   bool has_device() const override { return !(settings_.video_device == kNoneName); }
   void stop() override;
@@ -138,9 +176,10 @@ class DshowCaptureGraph final : public CaptureGraph {
   HWND owner_;
   LogFunction log_;
 
-  // The grabber of a running graph, as the capture thread sees it.
-  mutable std::mutex grabber_lock_;  // guards published_grabber_
+  // The grabber of a running graph, as the capture thread sees it, and its sample count.
+  mutable std::mutex grabber_lock_;  // guards published_grabber_ and sample_counter_
   ComPtr<ISampleGrabber> published_grabber_;
+  ComPtr<SampleCounter> sample_counter_;
 
   ComPtr<IGraphBuilder> graph_;
   ComPtr<ICaptureGraphBuilder2> builder_;
@@ -153,6 +192,7 @@ class DshowCaptureGraph final : public CaptureGraph {
   ComPtr<IBaseFilter> own_writer_;
   ComPtr<IVideoWindow> video_window_;
   ComPtr<IMediaControl> media_control_;
+  ComPtr<IMediaEventEx> media_events_;
 
   // Fall-back in use for this graph.
   bool hold_by_removal_ = false;    // ControlStream failed
@@ -218,6 +258,13 @@ int DshowCaptureGraph::build(const char* device_name, const char* compressor_nam
   grabber_->SetMediaType(&type);
   graph_->AddFilter(grabber_filter_.get(), L"Sample Grabber");
   if (grabber_->SetBufferSamples(TRUE) != S_OK) return kNoSampleCapture;
+  {
+    ComPtr<SampleCounter> counter(new SampleCounter);
+    counter->Release();  // the ComPtr took its own reference
+    grabber_->SetCallback(counter.get(), 0);
+    std::lock_guard<std::mutex> lock(grabber_lock_);
+    sample_counter_ = counter;
+  }
 
   // 11. Preview through the grabber into the default video renderer.
   builder_->RenderStream(&PIN_CATEGORY_PREVIEW, &MEDIATYPE_Video, capture_filter_.get(),
@@ -239,6 +286,11 @@ int DshowCaptureGraph::build(const char* device_name, const char* compressor_nam
 
   // 17-19.
   media_control_ = graph_.query<IMediaControl>(IID_IMediaControl);
+  // Events (a device lost) reach the owner window as a message.
+  media_events_ = graph_.query<IMediaEventEx>(IID_IMediaEventEx);
+  if (media_events_) {
+    media_events_->SetNotifyWindow(reinterpret_cast<OAHWND>(owner_), kGraphEventMessage, 0);
+  }
   if (settings_.save_graph && save_graph_file(kGraphFileName) == E_FAIL) {
     log(kGraphFileFailed);
   }
@@ -391,6 +443,15 @@ HRESULT DshowCaptureGraph::put_capture_branch_in() {
 
 void DshowCaptureGraph::release() {
   publish_grabber({});
+  if (media_events_) {
+    media_events_->SetNotifyWindow(0, 0, 0);
+    media_events_.reset();
+  }
+  if (grabber_) grabber_->SetCallback(nullptr, 0);
+  {
+    std::lock_guard<std::mutex> lock(grabber_lock_);
+    sample_counter_.reset();
+  }
   media_control_.reset();
   if (video_window_) {
     video_window_->put_Visible(OAFALSE);
@@ -446,6 +507,18 @@ void DshowCaptureGraph::hold_capture_off() {
 void DshowCaptureGraph::recreate_capture_file() {
   // A fresh branch writes its file anew; only the regular branch needs this.
   if (builder_ && !hold_by_removal_) builder_->AllocCapFile(kTempRecordingWide, kCaptureFileSize);
+}
+
+bool DshowCaptureGraph::take_device_lost_events() {
+  if (!media_events_) return false;
+  bool lost = false;
+  long code = 0;
+  LONG_PTR first = 0, second = 0;
+  while (media_events_->GetEvent(&code, &first, &second, 0) == S_OK) {
+    if ((code == EC_DEVICE_LOST && second == 0) || code == EC_ERRORABORT) lost = true;
+    media_events_->FreeEventParams(code, first, second);
+  }
+  return lost;
 }
 
 long DshowCaptureGraph::save_graph_file(const char* file_name) {

@@ -53,6 +53,7 @@ void frame_work(Settings& settings, CaptureSteps& steps, LoopState& state) {
 void run_pass(Settings& settings, CaptureSteps& steps, LoopState& state) {
   if (state.frame_index == 2) state.frame_index = 0;
   if (!settings.capture_frames && !settings.motion_enabled) return;
+  if (!steps.frames_flowing()) return;
 
   frame_work(settings, steps, state);
 

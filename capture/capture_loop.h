@@ -26,6 +26,9 @@ class CaptureSteps {
   // On the capture thread, before its first pass and after its last.
   virtual void thread_started() {}
   virtual void thread_ending() {}
+  // False while the camera sends no frames: a pass then only sleeps, as an idle one does,
+  // rather than write frame files and snapshots that would repeat the last picture.
+  virtual bool frames_flowing() { return true; }
   virtual int grab_frame() = 0;
   virtual int write_frame_file(int frame_index) = 0;
   virtual int make_snapshot(int frame_index) = 0;

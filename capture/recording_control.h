@@ -38,6 +38,7 @@ class RecordingControl {
   RecordingKind running() const { return running_; }
   // Requests are dropped while a rebuild runs (a graph call may dispatch messages).
   void set_rebuilding(bool on) { rebuilding_ = on; }
+  bool rebuilding() const { return rebuilding_; }
 
  private:
   Settings& settings_;

@@ -55,8 +55,8 @@ class FrameSource {
   virtual int height() const = 0;
   // Writes the frame shown at stream time t; `scene_time` is the process clock's time of
   // the frame, which a graph's restart does not turn back. Called from the streaming threads.
-  virtual void fill(StreamTime t, StreamTime scene_time, REFERENCE_TIME period,
-                    PixelFormat format, std::uint8_t* frame) = 0;
+  virtual void fill(StreamTime t, StreamTime scene_time, REFERENCE_TIME period, PixelFormat format,
+                    std::uint8_t* frame) = 0;
 };
 
 class SceneSource : public FrameSource {

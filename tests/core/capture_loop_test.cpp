@@ -25,6 +25,8 @@ class ScriptedSteps : public CaptureSteps {
   std::vector<int> finished;
   std::function<bool()> motion = [] { return false; };
   std::function<void()> on_grab = [] {};
+  bool flowing = true;
+  bool frames_flowing() override { return flowing; }
   std::vector<std::string> events;
 
   int grab_frame() override {
@@ -90,6 +92,18 @@ TEST_F(CaptureLoopTest, IdlePassesOnlySleep) {
   EXPECT_EQ(state_.upload_timer, 0.5f);
   EXPECT_EQ(state_.recording_timer, 1.0f);
   EXPECT_TRUE(settings_.motion_recording);
+}
+
+TEST_F(CaptureLoopTest, PassesWhileTheCameraIsSilentOnlySleep) {
+  settings_.capture_frames = true;
+  settings_.motion_enabled = true;
+  settings_.ftp_enabled = true;
+  steps_.flowing = false;
+  for (int i = 0; i < 4; ++i) EXPECT_EQ(pass(), "") << i;
+  EXPECT_EQ(state_.frame_index, 0);
+  EXPECT_EQ(state_.upload_timer, 0.0f);
+  steps_.flowing = true;
+  EXPECT_EQ(pass(), "grab,write0,snap0");
 }
 
 TEST_F(CaptureLoopTest, MotionAloneAlternatesFramesAndChecksEverySecondPass) {

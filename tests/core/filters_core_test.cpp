@@ -278,11 +278,11 @@ TEST(CameraConfig, DropoutTextsAndTheScheduleTheyMake) {
     double run_started, now;
     S state;
   } schedule[] = {
-      {&freeze, 0, 9.9, S::kDelivering},  {&freeze, 0, 10, S::kSilent},
-      {&freeze, 12, 14.9, S::kSilent},    {&freeze, 0, 15, S::kDelivering},
-      {&lost, 0, 9.9, S::kDelivering},    {&lost, 0, 10, S::kLostNow},
-      {&lost, 0, 40, S::kLostNow},        {&lost, 11, 11.5, S::kSilent},
-      {&lost, 11, 30, S::kSilent},        {&lost, 15, 15.1, S::kDelivering},
+      {&freeze, 0, 9.9, S::kDelivering}, {&freeze, 0, 10, S::kSilent},
+      {&freeze, 12, 14.9, S::kSilent},   {&freeze, 0, 15, S::kDelivering},
+      {&lost, 0, 9.9, S::kDelivering},   {&lost, 0, 10, S::kLostNow},
+      {&lost, 0, 40, S::kLostNow},       {&lost, 11, 11.5, S::kSilent},
+      {&lost, 11, 30, S::kSilent},       {&lost, 15, 15.1, S::kDelivering},
   };
   for (const auto& c : schedule) {
     EXPECT_EQ(dropout_state(*c.dropout, c.run_started, c.now), c.state)

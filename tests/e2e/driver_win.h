@@ -87,6 +87,12 @@ HWND find_child(HWND parent, const char* class_name);
 // by TALVEX_SCREENSHOTS is set (the tests keep their screenshots there as artifacts).
 void save_screenshot(HWND window, const std::string& name);
 
+// The handles a process holds, counted in the system's handle table (GetProcessHandleCount
+// answers 0 under Wine); 0 when the table cannot be read.
+unsigned long process_handle_count(DWORD pid);
+// The threads of a process.
+unsigned long process_thread_count(DWORD pid);
+
 // Polls `condition` until it holds or the timeout passes.
 template <typename Condition>
 bool wait_until(Condition condition, Timeout timeout = kDefaultTimeout) {

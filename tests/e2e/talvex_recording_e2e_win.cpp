@@ -268,6 +268,196 @@ TEST(TalvexStalledFtp, NothingWaitsForTheServer) {
   EXPECT_NE(log.find("[T]\r\n"), std::string::npos) << log;
 }
 
+// The test cameras' drop-out schedule for the programs this test starts.
+class ScopedDropout {
+ public:
+  explicit ScopedDropout(const char* schedule) {
+    ::SetEnvironmentVariableA("TALVEX_TESTCAM_DROPOUT", schedule);
+  }
+  ~ScopedDropout() { ::SetEnvironmentVariableA("TALVEX_TESTCAM_DROPOUT", nullptr); }
+};
+
+int count_of(const std::string& text, const std::string& part) {
+  int n = 0;
+  for (auto at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
+  return n;
+}
+
+// A program run with its log watched: when each message first appeared, in seconds since
+// the program was started (the drop-out schedule counts from its creation).
+class WatchedRun {
+ public:
+  explicit WatchedRun(const VideoFolder& folder)
+      : folder_(folder),
+        started_(std::chrono::steady_clock::now()),
+        program_(Program::start(program_path("Talvex.exe"), "", folder.path())) {
+    window_ = wait_window(kClass, nullptr, kDefaultTimeout, program_.pid());
+  }
+  HWND window() const { return window_; }
+  Program& program() { return program_; }
+  std::string log() const { return read_file(folder_.file("Talvex.log")); }
+  // Waits until the log holds `text` at least `times` times; the second it did, or -1.
+  double wait_log(const std::string& text, double until_second, int times = 1) {
+    while (seconds_since(started_) < until_second) {
+      if (count_of(log(), text) >= times) return seconds_since(started_);
+      ::Sleep(50);
+    }
+    return -1;
+  }
+  void sleep_until(double second) {
+    const double left = second - seconds_since(started_);
+    if (left > 0) ::Sleep(static_cast<DWORD>(left * 1000));
+  }
+  // Closes from the menu: the seconds the close took.
+  double close() {
+    const auto closing = std::chrono::steady_clock::now();
+    post_command(window_, 9001);
+    const auto code = program_.wait_exit(Timeout{20000});
+    EXPECT_TRUE(code.has_value());
+    if (code) EXPECT_EQ(*code, 0u);
+    return seconds_since(closing);
+  }
+
+ private:
+  const VideoFolder& folder_;
+  std::chrono::steady_clock::time_point started_;
+  Program program_;
+  HWND window_ = nullptr;
+};
+
+const char kStopped[] = "\"Video Capture Device\" stopped sending frames. (047)";
+const char kBack[] = "\"Video Capture Device\" is sending frames again. (048)";
+
+// A camera that freezes from second 3 to 11 while motion records: said once, the video
+// finished at the drop-out, said again when frames return, and motion records again when
+// the test scene's object crosses at second 12.
+TEST(TalvexDropout, FreezeDuringAMotionRecording) {
+  ScopedDropout dropout("3,8");
+  VideoFolder folder("dropout_freeze");
+  write_config(folder, [](Settings& s) {
+    s.motion_enabled = true;
+    s.motion_duration = 5;
+  });
+  WatchedRun run(folder);
+  ASSERT_NE(run.window(), nullptr);
+  const double stopped = run.wait_log(kStopped, 10);
+  EXPECT_TRUE(wait_until([&] { return folder.videos().size() == 1; }, Timeout{3000}))
+      << "the recording under way is finished at the drop-out";
+  const double back = run.wait_log(kBack, 18);
+  run.sleep_until(16);
+  const std::string log = run.log();
+  std::printf("freeze 3-11 s: 047 at %.1f s, 048 at %.1f s\n", stopped, back);
+  EXPECT_GT(stopped, 5.5);
+  EXPECT_LT(stopped, 7.5);
+  EXPECT_GT(back, 10.5);
+  EXPECT_LT(back, 13);
+  EXPECT_EQ(count_of(log, kStopped), 1) << log;
+  EXPECT_EQ(count_of(log, kBack), 1) << log;
+  EXPECT_LT(run.close(), 2.0);
+  EXPECT_GE(folder.videos().size(), 2u) << "motion recorded again after the return";
+  const std::string last = read_file(folder.file("Talvex.log"));
+  EXPECT_EQ(count_of(last, "(015)"), 0) << last;  // no pass complained meanwhile
+}
+
+// A camera unplugged at second 3 and plugged in again at second 7: the loss is seen at
+// once through the graph's events, a retry's rebuild brings it back, and motion records.
+TEST(TalvexDropout, LostAndReplugged) {
+  ScopedDropout dropout("3,4,lost");
+  VideoFolder folder("dropout_lost");
+  write_config(folder, [](Settings& s) {
+    s.motion_enabled = true;
+    s.motion_duration = 1;
+  });
+  WatchedRun run(folder);
+  ASSERT_NE(run.window(), nullptr);
+  const double stopped = run.wait_log(kStopped, 8);
+  const double back = run.wait_log(kBack, 16);
+  run.sleep_until(16);
+  const std::string log = run.log();
+  std::printf("lost 3 s, back 7 s: 047 at %.1f s, 048 at %.1f s\n", stopped, back);
+  EXPECT_GT(stopped, 2.9);
+  EXPECT_LT(stopped, 4.5);
+  EXPECT_GT(back, 7);
+  EXPECT_LT(back, 10);
+  EXPECT_EQ(count_of(log, kStopped), 1) << log;
+  EXPECT_EQ(count_of(log, kBack), 1) << log;
+  EXPECT_LT(run.close(), 2.0);
+  // The first crossing (2-4 s) was cut by the loss; the one at 12 s was recorded.
+  EXPECT_GE(folder.videos().size(), 2u);
+}
+
+// "Capture Video" through a freeze from second 2 to 6: two videos, the first ending at the
+// drop-out, the second beginning at the return and running until the close.
+TEST(TalvexDropout, ContinuousRecordingAcrossAFreeze) {
+  ScopedDropout dropout("2,4");
+  VideoFolder folder("dropout_continuous");
+  write_config(folder, [](Settings& s) { s.capture_video = true; });
+  WatchedRun run(folder);
+  ASSERT_NE(run.window(), nullptr);
+  EXPECT_GT(run.wait_log(kStopped, 7), 0);
+  EXPECT_GT(run.wait_log(kBack, 10), 0);
+  run.sleep_until(10);
+  EXPECT_LT(run.close(), 2.0);
+  EXPECT_EQ(folder.videos().size(), 2u);
+}
+
+// A camera that never comes back: said once; a minute of retries every 5 s leaves the
+// handles and threads where they were; the close is still quick.
+TEST(TalvexDropout, NeverComesBack) {
+  ScopedDropout dropout("2,99999,lost");
+  VideoFolder folder("dropout_never");
+  write_config(folder, [](Settings& s) {
+    s.motion_enabled = true;
+    s.capture_frames = true;
+  });
+  WatchedRun run(folder);
+  ASSERT_NE(run.window(), nullptr);
+  EXPECT_GT(run.wait_log(kStopped, 6), 0);
+  run.sleep_until(14);  // two retries in
+  const unsigned long handles_before = process_handle_count(run.program().pid());
+  const unsigned long threads_before = process_thread_count(run.program().pid());
+  run.sleep_until(75);  // twelve more
+  const unsigned long handles_after = process_handle_count(run.program().pid());
+  const unsigned long threads_after = process_thread_count(run.program().pid());
+  std::printf("never back: handles %lu -> %lu, threads %lu -> %lu\n", handles_before, handles_after,
+              threads_before, threads_after);
+  EXPECT_GT(handles_before, 0u);
+  EXPECT_LE(handles_after, handles_before + 10);
+  EXPECT_LE(threads_after, threads_before + 2);
+  const std::string log = run.log();
+  EXPECT_EQ(count_of(log, kStopped), 1) << log;
+  EXPECT_EQ(count_of(log, kBack), 0) << log;
+  EXPECT_EQ(count_of(log, "(015)") + count_of(log, "(024)"), 0) << log;  // retries are quiet
+  EXPECT_LT(run.close(), 2.0);
+}
+
+// The user picks another device while the camera is away: the retries follow the user's
+// choice, never the old device.
+TEST(TalvexDropout, TheUsersChoiceWins) {
+  ScopedDropout dropout("2,6,lost");
+  VideoFolder folder("dropout_choice");
+  write_config(folder, [](Settings& s) { s.motion_enabled = true; });
+  WatchedRun run(folder);
+  ASSERT_NE(run.window(), nullptr);
+  EXPECT_GT(run.wait_log(kStopped, 6), 0);
+  post_command(run.window(), 9010);  // Video Device...
+  HWND dialog = wait_dialog("Video Device Configuration", kDefaultTimeout, run.program().pid());
+  ASSERT_NE(dialog, nullptr);
+  HWND list = ::GetDlgItem(dialog, 202);  // the device list
+  const LRESULT still = ::SendMessageA(list, LB_FINDSTRINGEXACT, static_cast<WPARAM>(-1),
+                                       reinterpret_cast<LPARAM>("Talvex Still Camera"));
+  ASSERT_NE(still, LB_ERR);
+  ::SendMessageA(list, LB_SETCURSEL, static_cast<WPARAM>(still), 0);
+  click(dialog, IDOK);
+  ASSERT_TRUE(wait_gone(dialog));
+  EXPECT_GT(run.wait_log(kBack, 20), 0);
+  run.sleep_until(21);
+  EXPECT_EQ(window_text(run.window()), "Talvex Capture <Talvex Still Camera>");
+  EXPECT_LT(run.close(), 2.0);
+  const std::string cfg = read_file(folder.file("Talvex.cfg"));
+  EXPECT_NE(cfg.find("Talvex_Still_Camera"), std::string::npos) << cfg;
+}
+
 }  // namespace
 }  // namespace talvex::e2e
 
