@@ -110,8 +110,9 @@ int ftp_upload(const char* local_file, const FtpTexts& ftp) {
   if (!session) return kNoSession;
   bound_waits(session.get());
 
-  // A port the setting can hold but a connection can't is refused, not cut to 16 bits.
-  if (ftp.port <= 0 || ftp.port > 65535) return kNoConnection;
+  // A port the setting can hold but a connection can't is refused, not cut to 16 bits. Port
+  // 0 goes to the platform, which takes it for the default FTP port.
+  if (ftp.port < 0 || ftp.port > 65535) return kNoConnection;
   InternetHandle connection(connect_within_bound(session.get(), ftp));
   if (!connection) return kNoConnection;
 

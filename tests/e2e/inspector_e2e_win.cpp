@@ -407,6 +407,44 @@ TEST(Inspector, StopsAtTheEndWithTheButtonStillReadingPause) {
   run.close();
 }
 
+// "-ocams" is the folder cams of the start directory, for the whole run: returning to the
+// video folder after a cancelled folder browser must not go on into an existing cams\cams.
+TEST(Inspector, RelativeFolderStaysWhereItWasFound) {
+  ScratchFolder start;
+  const std::string cams = start.file("cams"), inner = cams + "\\cams";
+  ASSERT_TRUE(::CreateDirectoryA(cams.c_str(), nullptr));
+  ASSERT_TRUE(::CreateDirectoryA(inner.c_str(), nullptr));
+  const std::string outer_video = video_name(kA, kAEnd), inner_video = video_name(kC, kCEnd);
+  ASSERT_TRUE(::CopyFileA((videos_folder() + "\\short.avi").c_str(),
+                          (cams + "\\" + outer_video).c_str(), FALSE));
+  ASSERT_TRUE(::CopyFileA((videos_folder() + "\\short.avi").c_str(),
+                          (inner + "\\" + inner_video).c_str(), FALSE));
+  Inspector run = start_inspector(start.path(), "-ocams");
+  ASSERT_NE(run.window, nullptr);
+  EXPECT_EQ(control_text(run.window, 9013), cams);
+  set_filter(run, kLower, kUpper);
+  ASSERT_EQ(list_view_count(run.list), 1);
+  EXPECT_EQ(run.row(0), row_text(kA));
+
+  for (int round = 0; round < 2; ++round) {
+    post_command(run.window, kBrowse);
+    HWND browser = wait_dialog("Video Folder", kDefaultTimeout, run.program.pid());
+    ASSERT_NE(browser, nullptr);
+    click(browser, IDCANCEL);
+    ASSERT_TRUE(wait_gone(browser));
+    ::SendMessageA(run.window, WM_COMMAND, kRefresh, 0);  // no message box: sent, and done
+    ASSERT_EQ(list_view_count(run.list), 1) << round;
+    EXPECT_EQ(run.row(0), row_text(kA)) << round;
+  }
+  select_list_view_row(run.list, 0);
+  post_command(run.window, kDelete);
+  EXPECT_EQ(run.answer(IDOK), "Do you really want to delete this video?");
+  EXPECT_EQ(run.answer(IDOK), "Video deleted.");
+  EXPECT_FALSE(file_exists(cams + "\\" + outer_video));
+  EXPECT_TRUE(file_exists(inner + "\\" + inner_video));
+  run.close();
+}
+
 TEST(Inspector, BrowseChangesTheVideoFolder) {
   ScratchFolder first, second;
   copy_video(second, "short.avi", video_name(kA, kAEnd));
