@@ -13,6 +13,10 @@ trap 'rm -rf "$scratch"' EXIT
 n=4711
 while [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ]; do n=$((n + 1)); done
 
+# The desktop window is made first, on the real display: when the first program of a
+# wineserver to need it runs without a display, the desktop has none for every later one.
+"$WINE" rundll32.exe user32.dll,GetDesktopWindow >/dev/null 2>&1 || true
+
 status=0
 code=0
 (cd "$scratch" && DISPLAY=":$n" timeout 60 "$WINE" "$exe" >/dev/null 2>&1) || code=$?
