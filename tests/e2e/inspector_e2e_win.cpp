@@ -142,11 +142,17 @@ void set_filter(Inspector& run, const Stamp& lower, const Stamp& upper) {
   post_command(run.window, kFilter);
   HWND dialog = wait_dialog("Filter", kDefaultTimeout, run.program.pid());
   ASSERT_NE(dialog, nullptr);
-  HWND start_date = ::FindWindowExA(dialog, nullptr, "SysMonthCal32", nullptr);
-  HWND end_date = ::FindWindowExA(dialog, start_date, "SysMonthCal32", nullptr);
-  HWND start_time = ::FindWindowExA(dialog, nullptr, "SysDateTimePick32", nullptr);
-  HWND end_time = ::FindWindowExA(dialog, start_time, "SysDateTimePick32", nullptr);
-  ASSERT_TRUE(start_date && end_date && start_time && end_time);
+  // The dialog may be found before it has made and set its controls (WM_INITDIALOG); it is
+  // shown once that is done.
+  HWND start_date = nullptr, end_date = nullptr, start_time = nullptr, end_time = nullptr;
+  ASSERT_TRUE(wait_until([&] {
+    if (!::IsWindowVisible(dialog)) return false;
+    start_date = ::FindWindowExA(dialog, nullptr, "SysMonthCal32", nullptr);
+    end_date = ::FindWindowExA(dialog, start_date, "SysMonthCal32", nullptr);
+    start_time = ::FindWindowExA(dialog, nullptr, "SysDateTimePick32", nullptr);
+    end_time = ::FindWindowExA(dialog, start_time, "SysDateTimePick32", nullptr);
+    return start_date && end_date && start_time && end_time;
+  }));
   SYSTEMTIME t = system_time(lower);
   send_with_remote_data(start_date, MCM_SETCURSEL, 0, &t, sizeof t);
   t = system_time(lower);
