@@ -35,6 +35,7 @@ int main(int argc, char** argv) {
   settings.video_folder = talvex::system_calls().current_directory(99);
   const int read_result = talvex::read_settings(settings);
   const bool entered = talvex::enter_folder(settings.video_folder.c_str());
+  talvex::ProgramLog run_log;
   talvex::log_open("Talvex.log");
   if (read_result != talvex::msg::kOk) talvex::log_message(read_result);
   if (!entered) {

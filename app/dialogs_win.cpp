@@ -22,6 +22,8 @@ namespace {
 constexpr int kCompressorUnusable = 36;
 constexpr int kSliderMin = 1;
 constexpr int kSliderMax = 20;
+// The most characters of the capture dialog's folder edit that OK takes.
+constexpr int kFolderEditLimit = 98;
 
 // The wait cursor while an OK handler works.
 class WaitCursor {
@@ -85,9 +87,12 @@ void capture_ok(HWND dialog) {
     s.capture_video = true;
     start_recording();
   }
-  const std::string folder = edit_text(dialog, IDC_VIDEO_FOLDER, 98);
+  // Browse can put a longer path into the edit than the folder holds. It is refused, not
+  // cut: a cut path may name another folder that exists.
+  const std::string folder = edit_text(dialog, IDC_VIDEO_FOLDER, kFolderEditLimit + 1);
+  const bool fits = folder.size() <= static_cast<std::size_t>(kFolderEditLimit);
   if (const int saved = write_settings(s); saved != msg::kOk) log_message(saved);
-  if (enter_folder(folder.c_str())) {
+  if (fits && enter_folder(folder.c_str())) {
     std::string now = system_calls().current_directory(99);
     s.video_folder = now.empty() ? std::string(".") : now;
     ::SetDlgItemTextA(dialog, IDC_VIDEO_FOLDER, s.video_folder.c_str());
@@ -118,9 +123,10 @@ void motion_ok(HWND dialog) {
   } else if (s.motion_enabled.exchange(false) && s.motion_recording.exchange(false)) {
     stop_recording();
   }
+  // Up to 510 digits: a number past the int range saturates.
   const std::string duration = edit_text(dialog, IDC_DURATION, 510);
   int value;
-  if (std::sscanf(duration.c_str(), "%d", &value) == 1) s.motion_duration = value;
+  if (scan_int(duration.c_str(), value)) s.motion_duration = value;
   const int position =
       static_cast<int>(::SendDlgItemMessageA(dialog, IDC_SENSITIVITY, TBM_GETPOS, 0, 0));
   s.motion_threshold = threshold_at(position);
@@ -139,7 +145,7 @@ void ftp_ok(HWND dialog) {
   // An empty or unreadable port is taken as 21, as a negative one is.
   const std::string port = edit_text(dialog, IDC_FTP_PORT, 8);
   int value = -1;
-  if (std::sscanf(port.c_str(), "%d", &value) != 1) value = -1;
+  if (!scan_int(port.c_str(), value)) value = -1;
   ftp.port = value < 0 ? 21 : value;
   ftp.user = ftp_text(dialog, IDC_FTP_USER, 28);
   ftp.password = ftp_text(dialog, IDC_FTP_PASSWORD, 28);
@@ -205,7 +211,7 @@ void compressor_ok(HWND dialog) {
 
 // The frame shared by the dialogs: TRUE for the initialisation and every command, OK and
 // Cancel end the dialog, OK after its handler ran under the wait cursor.
-template <void (*Open)(HWND), void (*Ok)(HWND)>
+template <void (*Open)(HWND), void (*Ok)(HWND), void (*Browse)(HWND) = nullptr>
 INT_PTR CALLBACK dialog_procedure(HWND dialog, UINT message, WPARAM w, LPARAM) {
   switch (message) {
     case WM_INITDIALOG:
@@ -225,8 +231,8 @@ INT_PTR CALLBACK dialog_procedure(HWND dialog, UINT message, WPARAM w, LPARAM) {
           ::EndDialog(dialog, IDCANCEL);
           break;
         case IDC_BROWSE:
-          // Only the Capture dialog has this button.
-          capture_browse(dialog);
+          // Only the Capture dialog has this button; in the others 106 means nothing.
+          if constexpr (Browse != nullptr) Browse(dialog);
           break;
         default:
           break;
@@ -287,7 +293,7 @@ void nothing(HWND) {}
 }  // namespace
 
 INT_PTR CALLBACK capture_dialog(HWND d, UINT m, WPARAM w, LPARAM l) {
-  return dialog_procedure<capture_open, capture_ok>(d, m, w, l);
+  return dialog_procedure<capture_open, capture_ok, capture_browse>(d, m, w, l);
 }
 INT_PTR CALLBACK motion_dialog(HWND d, UINT m, WPARAM w, LPARAM l) {
   return dialog_procedure<motion_open, motion_ok>(d, m, w, l);

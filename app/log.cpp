@@ -12,6 +12,11 @@ namespace {
 constexpr std::size_t kLineBufferSize = 512;
 constexpr char kSeparator[] = "************************************************\n";
 
+// Which Log is the program's, if any. Held while a call uses it, so that the log cannot end
+// under an entry. Constant-initialised, so it is there for every caller, also at exit.
+std::mutex program_log_lock;  // guards program_log
+Log* program_log = nullptr;
+
 }  // namespace
 
 void Log::open(const char* file_name) {
@@ -50,6 +55,13 @@ void Log::close() {
   stream_ = nullptr;
 }
 
+void Log::abandon() {
+  std::lock_guard<std::mutex> lock(stream_lock_);
+  if (!stream_) return;
+  system_calls().close_file(stream_);
+  stream_ = nullptr;
+}
+
 bool Log::is_open() {
   std::lock_guard<std::mutex> lock(stream_lock_);
   return stream_ != nullptr;
@@ -60,9 +72,29 @@ void Log::write_line(const char* line) {
   std::fflush(stream_);
 }
 
-Log& program_log() {
-  static Log log;
-  return log;
+ProgramLog::ProgramLog() {
+  std::lock_guard<std::mutex> lock(program_log_lock);
+  program_log = &log_;
+}
+
+ProgramLog::~ProgramLog() {
+  std::lock_guard<std::mutex> lock(program_log_lock);
+  if (program_log == &log_) program_log = nullptr;
+}
+
+void log_open(const char* file_name) {
+  std::lock_guard<std::mutex> lock(program_log_lock);
+  if (program_log) program_log->open(file_name);
+}
+
+void log_message(int number) {
+  std::lock_guard<std::mutex> lock(program_log_lock);
+  if (program_log) program_log->message(number);
+}
+
+void log_close() {
+  std::lock_guard<std::mutex> lock(program_log_lock);
+  if (program_log) program_log->close();
 }
 
 }  // namespace talvex

@@ -13,7 +13,8 @@ class Log {
   Log() = default;
   Log(const Log&) = delete;
   Log& operator=(const Log&) = delete;
-  ~Log() { close(); }
+  // Closes a file still open without the end record: only close() writes it.
+  ~Log() { abandon(); }
 
   // Opens `file_name` for appending (text mode) and writes the separator and the start
   // record. When the file cannot be opened the log stays closed and nothing is said.
@@ -22,6 +23,8 @@ class Log {
   void message(int number);
   // Writes the end record and the separator, then closes the file.
   void close();
+  // Closes the file as it stands, without the end record: a run that failed to start.
+  void abandon();
   bool is_open();
 
  private:
@@ -31,10 +34,25 @@ class Log {
   std::FILE* stream_ = nullptr;
 };
 
-// The process-wide log of the capture program.
-Log& program_log();
-inline void log_open(const char* file_name) { program_log().open(file_name); }
-inline void log_message(int number) { program_log().message(number); }
-inline void log_close() { program_log().close(); }
+// The log of the capture program's run. The run function keeps one for as long as it
+// runs; while it lives, log_open, log_message and log_close act on its Log. Before and
+// after, they do nothing, so a thread or a destructor that logs late writes nothing and
+// never reaches a log that is gone. An entry under way when it ends is finished first.
+// When the run ends without log_close (a start-up failure) the file ends without the end
+// record.
+class ProgramLog {
+ public:
+  ProgramLog();
+  ~ProgramLog();
+  ProgramLog(const ProgramLog&) = delete;
+  ProgramLog& operator=(const ProgramLog&) = delete;
+
+ private:
+  Log log_;
+};
+
+void log_open(const char* file_name);
+void log_message(int number);
+void log_close();
 
 }  // namespace talvex

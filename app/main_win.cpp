@@ -39,6 +39,9 @@ std::string current_folder() {
 }
 
 int run(HINSTANCE instance, const char* arguments, int show) {
+  // The log lives as long as this run: a start-up failure ends it without the end record,
+  // and whatever logs after the run (the program state's destructors at exit) writes nothing.
+  ProgramLog run_log;
   CaptureProgram& p = program();
   Settings& settings = p.settings;
 
@@ -132,7 +135,7 @@ int run(HINSTANCE instance, const char* arguments, int show) {
   if (settings.capture_video) start_recording();
 
   // 21-22.
-  MSG message;
+  MSG message{};  // read below also when the first GetMessageA gave -1
   int quit_code = 0;
   while (::GetMessageA(&message, nullptr, 0, 0) > 0) {
     ::TranslateMessage(&message);

@@ -49,22 +49,10 @@ class LineScanner {
     return true;
   }
 
-  // An int; values past the int range saturate instead of overflowing.
   bool integer(int& out) {
-    skip_blanks();
-    const char* q = p_;
-    bool negative = false;
-    if (*q == '+' || *q == '-') negative = *q++ == '-';
-    if (*q < '0' || *q > '9') return false;
-    long long value = 0;
-    for (; *q >= '0' && *q <= '9'; ++q) {
-      if (value <= static_cast<long long>(INT_MAX) + 1) value = value * 10 + (*q - '0');
-    }
-    if (negative) value = -value;
-    if (value > INT_MAX) value = INT_MAX;
-    if (value < INT_MIN) value = INT_MIN;
-    out = static_cast<int>(value);
-    p_ = q;
+    const char* end = scan_int(p_, out);
+    if (!end) return false;
+    p_ = end;
     return true;
   }
 
@@ -149,6 +137,23 @@ std::string encode_ftp_text(std::string_view text) {
 }
 
 }  // namespace
+
+const char* scan_int(const char* text, int& out) {
+  const char* q = text;
+  while (is_blank(*q)) ++q;
+  bool negative = false;
+  if (*q == '+' || *q == '-') negative = *q++ == '-';
+  if (*q < '0' || *q > '9') return nullptr;
+  long long value = 0;
+  for (; *q >= '0' && *q <= '9'; ++q) {
+    if (value <= static_cast<long long>(INT_MAX) + 1) value = value * 10 + (*q - '0');
+  }
+  if (negative) value = -value;
+  if (value > INT_MAX) value = INT_MAX;
+  if (value < INT_MIN) value = INT_MIN;
+  out = static_cast<int>(value);
+  return q;
+}
 
 void apply_default_settings(Settings& settings) {
   settings.window_x = -1;

@@ -63,6 +63,11 @@ class Settings {
   FtpTexts ftp_texts_;
 };
 
+// Reads a decimal int at the start of `text` as "%d" does (blanks, a sign, digits), except
+// that a number past the int range saturates at INT_MIN or INT_MAX, where "%d" is undefined.
+// Returns the end of the number, or nullptr (and `out` untouched) when there is none.
+const char* scan_int(const char* text, int& out);
+
 // Sets every field of the file to its default (the video folder to the current
 // directory) and turns compression off.
 void apply_default_settings(Settings& settings);

@@ -76,9 +76,10 @@ int ftp_upload_attempt(const UploadJob& job, std::atomic<int>& failure) {
   if (!session) return kNoSession;
   bound_waits(session.get());
 
-  // A port the setting can hold but a connection can't is refused, not cut to 16 bits.
+  // A port the setting can hold but a connection can't is refused, not cut to 16 bits. Port
+  // 0 goes to the platform, which takes it for the default FTP port.
   failure = kNoConnection;
-  if (ftp.port <= 0 || ftp.port > 65535) return kNoConnection;
+  if (ftp.port < 0 || ftp.port > 65535) return kNoConnection;
   InternetHandle connection(net.connect(session.get(), ftp.server.c_str(),
                                         static_cast<INTERNET_PORT>(ftp.port), ftp.user.c_str(),
                                         ftp.password.c_str(), INTERNET_SERVICE_FTP, 0, 0));

@@ -15,6 +15,7 @@
 #include <atomic>
 #include <cstdint>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -93,6 +94,12 @@ class WaitCursor {
 // The shell's folder browser with `text` above the tree and `window_title` as its caption;
 // the chosen folder's path, or an empty text when cancelled or the path can't be had.
 std::string browse_for_folder(HWND owner, const char* text, const char* window_title);
+
+// The folder as a fully qualified path, so that going back to it later lands in the same
+// place. A relative folder ("cams", "\cams", "c:cams") is resolved against the current
+// directory; a fully qualified one is kept as it is. Nothing when the result is longer than
+// the video folder holds.
+std::optional<std::string> absolute_folder(const std::string& folder);
 
 // Main window (main_window_win.cpp).
 LRESULT CALLBACK main_window_procedure(HWND window, UINT message, WPARAM w, LPARAM l);

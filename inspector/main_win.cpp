@@ -32,7 +32,11 @@ int run(HINSTANCE instance, const char* arguments, int show) {
   p.range = default_filter_range(system_calls().local_time());
 
   const InspectorOptions options = parse_command_line(arguments);
-  if (options.video_folder) p.video_folder = *options.video_folder;
+  // A relative folder is made absolute once, here: every later return to the video folder
+  // (after a folder browser, a photo) must land where the start did.
+  if (options.video_folder) {
+    if (auto folder = absolute_folder(*options.video_folder)) p.video_folder = *folder;
+  }
   if (options.window_title) p.window_title = *options.window_title;
   p.save_graph = options.save_graph;
   if (!::SetCurrentDirectoryA(p.video_folder.c_str())) p.video_folder = current_folder();

@@ -119,6 +119,20 @@ std::string browse_for_folder(HWND owner, const char* text, const char* window_t
   return ok ? std::string(path) : std::string();
 }
 
+std::optional<std::string> absolute_folder(const std::string& folder) {
+  auto separator = [](char c) { return c == '\\' || c == '/'; };
+  const bool drive_path = folder.size() >= 3 && folder[1] == ':' && separator(folder[2]);
+  const bool unc_path = folder.size() >= 2 && separator(folder[0]) && separator(folder[1]);
+  if (drive_path || unc_path) {
+    if (folder.size() > kVideoFolderLimit) return std::nullopt;
+    return folder;
+  }
+  char full[MAX_PATH] = "";
+  const DWORD n = ::GetFullPathNameA(folder.c_str(), sizeof full, full, nullptr);
+  if (n == 0 || n >= sizeof full || n > kVideoFolderLimit) return std::nullopt;
+  return std::string(full, n);
+}
+
 void create_controls(Inspector& p) {
   make_child(p, 0, "STATIC", "", 0, RECT{0, 0, 500, 560}, 0);
   make_child(p, 0, "STATIC", "Video Folder:", 0, design_rect(15, 5, 156, 14), 0);
@@ -148,19 +162,20 @@ void create_controls(Inspector& p) {
   make_button(p, "Photo...", RECT{button.left, 338, button.right, button.bottom}, IDC_PHOTO);
 }
 
-void apply_chosen_folder(Inspector& p, const std::string& chosen) {
-  if (chosen.empty()) {
+void apply_chosen_folder(Inspector& p, const std::string& browsed) {
+  if (browsed.empty()) {
     ::SetCurrentDirectoryA(p.video_folder.c_str());
     return;
   }
-  if (chosen == p.video_folder.view()) return;
   // A path longer than the video folder holds is refused, as is one that can't be entered;
   // the field keeps showing the folder that is listed.
-  if (chosen.size() > kVideoFolderLimit || !::SetCurrentDirectoryA(chosen.c_str())) {
+  const std::optional<std::string> chosen = absolute_folder(browsed);
+  if (chosen && *chosen == p.video_folder.view()) return;
+  if (!chosen || !::SetCurrentDirectoryA(chosen->c_str())) {
     ::SetCurrentDirectoryA(p.video_folder.c_str());
     return;
   }
-  p.video_folder = chosen;
+  p.video_folder = *chosen;
   fill_video_list(p);
   ::SetWindowTextA(p.folder_field, p.video_folder.c_str());
 }

@@ -243,12 +243,13 @@ int run(HINSTANCE instance, const char* command_line, int show) {
     return 0;
   }
   ::UpdateWindow(state.window);
-  MSG msg;
+  MSG msg{};
   while (::GetMessageA(&msg, nullptr, 0, 0) > 0) {
     ::TranslateMessage(&msg);
     ::DispatchMessageA(&msg);
   }
-  return static_cast<int>(msg.wParam);
+  // A loop ended by -1 has no quit code: 0, also when the first call failed.
+  return msg.message == WM_QUIT ? static_cast<int>(msg.wParam) : 0;
 }
 
 }  // namespace

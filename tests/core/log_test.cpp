@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -69,6 +71,65 @@ TEST_F(LogTest, UnopenableFileDropsEverythingQuietly) {
   log.message(15);
   log.close();
   EXPECT_FALSE(std::filesystem::exists("no such folder"));
+}
+
+// The program's log lives as long as the run keeps it. A run that ends without log_close
+// (a start-up failure) leaves no end record; entries before and after are not written.
+TEST_F(LogTest, ProgramLogEndsWithTheRun) {
+  log_message(15);  // no run yet
+  {
+    ProgramLog run;
+    log_open("Talvex.log");
+    log_message(25);
+  }
+  log_message(38);  // the run is over
+  log_close();
+  EXPECT_EQ(read_text("Talvex.log"), std::string(kSeparator) + kStart +
+                                         "2006-12-25 7:5:3 Unable to find \"configuration "
+                                         "file\". Using defaults. (025)\n");
+  {
+    ProgramLog run;
+    log_open("Talvex.log");
+    log_close();
+    log_message(15);  // after the end record
+  }
+  const std::string one_run = std::string(kSeparator) + kStart + kEnd + kSeparator;
+  const std::string text = read_text("Talvex.log");
+  EXPECT_EQ(text.substr(text.size() - one_run.size()), one_run);
+}
+
+// A thread still logging while the run ends: each of its entries is whole and written
+// before the end, none after, and none reaches the log once it is gone.
+TEST_F(LogTest, LateLoggerNeverReachesAGoneLog) {
+  std::atomic<bool> run_over{false};
+  std::atomic<int> logged_during_run{0};
+  std::thread late;
+  {
+    ProgramLog run;
+    log_open("Talvex.log");
+    late = std::thread([&] {
+      for (int i = 0; i < 2000; ++i) {
+        const bool during = !run_over;
+        log_message(15);
+        if (during) ++logged_during_run;
+      }
+    });
+    while (logged_during_run < 50) std::this_thread::yield();
+    log_close();
+    run_over = true;
+  }
+  late.join();
+  const std::string text = read_text("Talvex.log");
+  const std::string end = std::string(kEnd) + kSeparator;
+  ASSERT_GE(text.size(), end.size());
+  EXPECT_EQ(text.substr(text.size() - end.size()), end) << "nothing after the end record";
+  std::istringstream lines(text);
+  int entries = 0;
+  for (std::string line; std::getline(lines, line);) {
+    if (line == "2006-12-25 7:5:3 Unable to capture sample frame. (015)") ++entries;
+  }
+  EXPECT_GE(entries, 50);
+  EXPECT_LE(entries, logged_during_run.load());
 }
 
 TEST_F(LogTest, TwoThreadsNeverTearALine) {

@@ -205,6 +205,47 @@ TEST_F(SettingsTest, OddNumbersAndFlags) {
   EXPECT_EQ(s.motion_threshold, 7.5f);  // not a number: the default
 }
 
+// The scanner of the file's numbers and the dialogs' number fields: "%d" where that is
+// defined, saturation where it is not (the Motion Detection field takes 510 digits).
+TEST(ScanInt, ReadsLikeScanfAndSaturates) {
+  const std::string nines(510, '9');
+  struct Case {
+    std::string text;
+    bool read;
+    int value;
+    std::size_t length;  // characters taken
+  } cases[] = {
+      {"42", true, 42, 2},
+      {" \t-17 s", true, -17, 5},
+      {"+8", true, 8, 2},
+      {"0", true, 0, 1},
+      {"2147483647", true, INT_MAX, 10},
+      {"2147483648", true, INT_MAX, 10},
+      {"-2147483648", true, INT_MIN, 11},
+      {"-2147483649", true, INT_MIN, 11},
+      {"4294967301", true, INT_MAX, 10},  // not 5, as a cut to 32 bits would give
+      {nines, true, INT_MAX, 510},
+      {"-" + nines, true, INT_MIN, 511},
+      {"", false, 0, 0},
+      {"   ", false, 0, 0},
+      {"abc", false, 0, 0},
+      {"-", false, 0, 0},
+      {"+ 5", false, 0, 0},
+  };
+  for (const Case& c : cases) {
+    int value = 777;
+    const char* end = scan_int(c.text.c_str(), value);
+    if (!c.read) {
+      EXPECT_EQ(end, nullptr) << c.text;
+      EXPECT_EQ(value, 777) << c.text;
+      continue;
+    }
+    ASSERT_NE(end, nullptr) << c.text;
+    EXPECT_EQ(value, c.value) << c.text.substr(0, 20);
+    EXPECT_EQ(static_cast<std::size_t>(end - c.text.c_str()), c.length) << c.text.substr(0, 20);
+  }
+}
+
 // Words at and past every text field's size: cut to fit, the rest of the line still read.
 TEST_F(SettingsTest, LongWordsAreCutToTheirField) {
   struct Field {

@@ -142,11 +142,17 @@ void set_filter(Inspector& run, const Stamp& lower, const Stamp& upper) {
   post_command(run.window, kFilter);
   HWND dialog = wait_dialog("Filter", kDefaultTimeout, run.program.pid());
   ASSERT_NE(dialog, nullptr);
-  HWND start_date = ::FindWindowExA(dialog, nullptr, "SysMonthCal32", nullptr);
-  HWND end_date = ::FindWindowExA(dialog, start_date, "SysMonthCal32", nullptr);
-  HWND start_time = ::FindWindowExA(dialog, nullptr, "SysDateTimePick32", nullptr);
-  HWND end_time = ::FindWindowExA(dialog, start_time, "SysDateTimePick32", nullptr);
-  ASSERT_TRUE(start_date && end_date && start_time && end_time);
+  // The dialog may be found before it has made and set its controls (WM_INITDIALOG); it is
+  // shown once that is done.
+  HWND start_date = nullptr, end_date = nullptr, start_time = nullptr, end_time = nullptr;
+  ASSERT_TRUE(wait_until([&] {
+    if (!::IsWindowVisible(dialog)) return false;
+    start_date = ::FindWindowExA(dialog, nullptr, "SysMonthCal32", nullptr);
+    end_date = ::FindWindowExA(dialog, start_date, "SysMonthCal32", nullptr);
+    start_time = ::FindWindowExA(dialog, nullptr, "SysDateTimePick32", nullptr);
+    end_time = ::FindWindowExA(dialog, start_time, "SysDateTimePick32", nullptr);
+    return start_date && end_date && start_time && end_time;
+  }));
   SYSTEMTIME t = system_time(lower);
   send_with_remote_data(start_date, MCM_SETCURSEL, 0, &t, sizeof t);
   t = system_time(lower);
@@ -404,6 +410,44 @@ TEST(Inspector, StopsAtTheEndWithTheButtonStillReadingPause) {
   EXPECT_EQ(window_text(run.play), "II");
   post_command(run.window, kPlay);
   EXPECT_TRUE(wait_until([&] { return window_text(run.play) == ">"; }));
+  run.close();
+}
+
+// "-ocams" is the folder cams of the start directory, for the whole run: returning to the
+// video folder after a cancelled folder browser must not go on into an existing cams\cams.
+TEST(Inspector, RelativeFolderStaysWhereItWasFound) {
+  ScratchFolder start;
+  const std::string cams = start.file("cams"), inner = cams + "\\cams";
+  ASSERT_TRUE(::CreateDirectoryA(cams.c_str(), nullptr));
+  ASSERT_TRUE(::CreateDirectoryA(inner.c_str(), nullptr));
+  const std::string outer_video = video_name(kA, kAEnd), inner_video = video_name(kC, kCEnd);
+  ASSERT_TRUE(::CopyFileA((videos_folder() + "\\short.avi").c_str(),
+                          (cams + "\\" + outer_video).c_str(), FALSE));
+  ASSERT_TRUE(::CopyFileA((videos_folder() + "\\short.avi").c_str(),
+                          (inner + "\\" + inner_video).c_str(), FALSE));
+  Inspector run = start_inspector(start.path(), "-ocams");
+  ASSERT_NE(run.window, nullptr);
+  EXPECT_EQ(control_text(run.window, 9013), cams);
+  set_filter(run, kLower, kUpper);
+  ASSERT_EQ(list_view_count(run.list), 1);
+  EXPECT_EQ(run.row(0), row_text(kA));
+
+  for (int round = 0; round < 2; ++round) {
+    post_command(run.window, kBrowse);
+    HWND browser = wait_dialog("Video Folder", kDefaultTimeout, run.program.pid());
+    ASSERT_NE(browser, nullptr);
+    click(browser, IDCANCEL);
+    ASSERT_TRUE(wait_gone(browser));
+    ::SendMessageA(run.window, WM_COMMAND, kRefresh, 0);  // no message box: sent, and done
+    ASSERT_EQ(list_view_count(run.list), 1) << round;
+    EXPECT_EQ(run.row(0), row_text(kA)) << round;
+  }
+  select_list_view_row(run.list, 0);
+  post_command(run.window, kDelete);
+  EXPECT_EQ(run.answer(IDOK), "Do you really want to delete this video?");
+  EXPECT_EQ(run.answer(IDOK), "Video deleted.");
+  EXPECT_FALSE(file_exists(cams + "\\" + outer_video));
+  EXPECT_TRUE(file_exists(inner + "\\" + inner_video));
   run.close();
 }
 

@@ -171,6 +171,113 @@ TEST(Talvex, CaptureDialogWithAMissingFolderSavesAndSays018) {
   close_talvex(run);
 }
 
+// Browse can put a path longer than the folder field into the edit. Its first 98
+// characters name a folder that exists; OK must refuse the whole, not enter the cut.
+TEST(Talvex, CaptureDialogRefusesAFolderTooLongForIt) {
+  ScratchFolder folder;
+  write_file(folder.file("Talvex.cfg"), kDefaults);
+  std::string cut = folder.path() + "\\";
+  cut += std::string(98 - cut.size(), 'v');
+  ASSERT_TRUE(::CreateDirectoryA(cut.c_str(), nullptr)) << cut;
+  const std::string chosen = cut + "\\more than the field holds";
+  TalvexRun run = start_talvex(folder);
+  ASSERT_NE(run.window, nullptr);
+  post_command(run.window, 9011);
+  HWND dialog = wait_dialog("Capture Configuration", kDefaultTimeout, run.program.pid());
+  ASSERT_NE(dialog, nullptr);
+  set_control_text(dialog, 104, chosen);
+  click(dialog, IDOK);
+  const auto text = answer_message_box(kCaption, IDOK, kDefaultTimeout, run.program.pid());
+  ASSERT_TRUE(text.has_value());
+  EXPECT_EQ(*text, "Unable to change to \"Output directory\".\nKeeping current settings. (018)");
+  ASSERT_TRUE(wait_gone(dialog));
+  close_talvex(run);
+  // The program stayed in its folder and saved that one at the end.
+  EXPECT_FALSE(file_exists(cut + "\\Talvex.cfg"));
+  EXPECT_FALSE(file_exists(cut + "\\Talvex.log"));
+  const auto words = config_words(folder);
+  ASSERT_EQ(words.size(), 18u);
+  EXPECT_EQ(words[7], ".");
+}
+
+// Command 106 is the Capture dialog's Browse button; no other dialog answers it.
+TEST(Talvex, OnlyTheCaptureDialogBrowses) {
+  ScratchFolder folder;
+  write_file(folder.file("Talvex.cfg"), kDefaults);
+  TalvexRun run = start_talvex(folder);
+  ASSERT_NE(run.window, nullptr);
+  const DWORD pid = run.program.pid();
+  struct Case {
+    int command;
+    const char* title;
+    bool browses;
+  } cases[] = {
+      {9011, "Capture Configuration", true},     {9016, "Motion Detection Configuration", false},
+      {9015, "FTP Configuration", false},        {9010, "Video Device Configuration", false},
+      {9014, "Compressor Configuration", false}, {9012, "About", false}};
+  for (const Case& c : cases) {
+    post_command(run.window, c.command);
+    HWND dialog = wait_dialog(c.title, kDefaultTimeout, pid);
+    ASSERT_NE(dialog, nullptr) << c.title;
+    post_command(dialog, 106);
+    HWND browser = wait_dialog("Video Folder", c.browses ? kDefaultTimeout : Timeout{700}, pid);
+    EXPECT_EQ(browser != nullptr, c.browses) << c.title;
+    if (browser) {
+      click(browser, IDCANCEL);
+      ASSERT_TRUE(wait_gone(browser));
+    }
+    click(dialog, c.command == 9012 ? IDOK : IDCANCEL);  // About has OK only
+    ASSERT_TRUE(wait_gone(dialog)) << c.title;
+  }
+  close_talvex(run);
+}
+
+// The number fields of the Motion Detection and FTP dialogs, read back by opening the
+// dialog again: out-of-range durations saturate, port 0 is kept as typed.
+TEST(Talvex, NumberFieldsOfTheDialogs) {
+  ScratchFolder folder;
+  write_file(folder.file("Talvex.cfg"), kDefaults);
+  TalvexRun run = start_talvex(folder);
+  ASSERT_NE(run.window, nullptr);
+  const DWORD pid = run.program.pid();
+  auto enter = [&](int command, const char* title, int field, const std::string& typed) {
+    post_command(run.window, command);
+    HWND dialog = wait_dialog(title, kDefaultTimeout, pid);
+    ASSERT_NE(dialog, nullptr) << title;
+    set_control_text(dialog, field, typed);
+    click(dialog, IDOK);
+    ASSERT_TRUE(wait_gone(dialog)) << title;
+  };
+  auto shown = [&](int command, const char* title, int field) {
+    post_command(run.window, command);
+    HWND dialog = wait_dialog(title, kDefaultTimeout, pid);
+    if (!dialog) return std::string("no dialog");
+    const std::string text = control_text(dialog, field);
+    click(dialog, IDCANCEL);
+    wait_gone(dialog);
+    return text;
+  };
+  struct Case {
+    int command;
+    const char* title;
+    int field;
+    std::string typed;
+    const char* kept;
+  } cases[] = {
+      {9016, "Motion Detection Configuration", 706, std::string(510, '9'), "2147483647"},
+      {9016, "Motion Detection Configuration", 706, "4294967301", "2147483647"},
+      {9016, "Motion Detection Configuration", 706, "45", "45"},
+      {9015, "FTP Configuration", 607, "0", "0"},
+      {9015, "FTP Configuration", 607, "65535", "65535"},
+      {9015, "FTP Configuration", 607, "", "21"},
+  };
+  for (const Case& c : cases) {
+    enter(c.command, c.title, c.field, c.typed);
+    EXPECT_EQ(shown(c.command, c.title, c.field), c.kept) << c.typed.substr(0, 20);
+  }
+  close_talvex(run);
+}
+
 TEST(Talvex, CompressorWithoutDeviceCannotBeUsed) {
   ScratchFolder folder;
   TalvexRun run = start_talvex(folder);

@@ -8,7 +8,9 @@ was closed.
 
 The test program learns the servers from TALVEX_FTP_PORT, TALVEX_FTP_HANG_PORT and
 TALVEX_FTP_HOME (the server's home folder as Wine names it), user "camera", password
-"s3cret"."""
+"s3cret". With TALVEX_FTP_ON_21=1 the same server also listens on the default FTP port 21
+when that port can be had (root, and nothing else on it); the test program then finds
+TALVEX_FTP_DEFAULT_PORT=21."""
 import logging
 import os
 import re
@@ -59,10 +61,17 @@ def main():
         handler.authorizer = authorizer
         server = FTPServer(("127.0.0.1", 0), handler)
         port = server.socket.getsockname()[1]
+        env = dict(os.environ)
+        if env.get("TALVEX_FTP_ON_21") == "1":
+            # A second listener on the same I/O loop: the serving thread below serves both.
+            try:
+                FTPServer(("127.0.0.1", 21), handler)
+                env["TALVEX_FTP_DEFAULT_PORT"] = "21"
+            except OSError as e:
+                print(f"ftp server: port 21 not available ({e})")
         threading.Thread(target=server.serve_forever, kwargs={"timeout": 0.2}, daemon=True).start()
         hang, held = hanging_server()
 
-        env = dict(os.environ)
         env["TALVEX_FTP_PORT"] = str(port)
         env["TALVEX_FTP_HANG_PORT"] = str(hang.getsockname()[1])
         env["TALVEX_FTP_HOME"] = "Z:" + os.path.realpath(home).replace("/", "\\")

@@ -68,6 +68,17 @@ TEST_F(FtpUploadTest, StoresTheFileWholeAndReplacesIt) {
   }
 }
 
+// Port 0 is the platform's "default port": the upload goes to port 21.
+TEST_F(FtpUploadTest, PortZeroIsTheDefaultFtpPort) {
+  if (env("TALVEX_FTP_DEFAULT_PORT").empty()) GTEST_SKIP() << "no server could listen on port 21";
+  const std::string bytes = binary_bytes(2000, 6);
+  write_bytes("Talvex.jpg", bytes);
+  FtpTexts default_port = ftp_;
+  default_port.port = 0;
+  ASSERT_EQ(ftp_upload("Talvex.jpg", default_port), 54);
+  EXPECT_EQ(read_bytes(remote("cam\\latest.jpg")), bytes);
+}
+
 TEST_F(FtpUploadTest, EachFailureHasItsNumber) {
   write_bytes("Talvex.jpg", binary_bytes(1000, 3));
   FtpTexts wrong_password = ftp_;
@@ -75,8 +86,10 @@ TEST_F(FtpUploadTest, EachFailureHasItsNumber) {
   EXPECT_EQ(ftp_upload("Talvex.jpg", wrong_password), 39);
   EXPECT_EQ(ftp_upload("Talvex.jpg", FtpTexts{}), 39);  // the default server " "
   FtpTexts no_port = ftp_;
-  no_port.port = 70000;  // never cut to 16 bits
-  EXPECT_EQ(ftp_upload("Talvex.jpg", no_port), 39);
+  for (int port : {70000, 65536, -1, -5}) {  // never cut to 16 bits
+    no_port.port = port;
+    EXPECT_EQ(ftp_upload("Talvex.jpg", no_port), 39) << port;
+  }
   FtpTexts no_folder = ftp_;
   no_folder.destination = "missing/latest.jpg";
   EXPECT_EQ(ftp_upload("Talvex.jpg", no_folder), 40);
