@@ -19,13 +19,14 @@ class Log {
   // record. When the file cannot be opened the log stays closed and nothing is said.
   void open(const char* file_name);
   // Writes one dated entry with the number's text; does nothing while the log is closed.
-  void message(int number);
+  // True when the whole entry reached the file.
+  bool message(int number);
   // Writes the end record and the separator, then closes the file.
   void close();
   bool is_open();
 
  private:
-  void write_line(const char* line);  // caller holds stream_lock_
+  bool write_line(const char* line);  // caller holds stream_lock_
 
   std::mutex stream_lock_;  // guards stream_
   std::FILE* stream_ = nullptr;
@@ -35,6 +36,8 @@ class Log {
 Log& program_log();
 inline void log_open(const char* file_name) { program_log().open(file_name); }
 inline void log_message(int number) { program_log().message(number); }
+// The same, telling whether the entry was written (a full disk refuses it).
+inline bool log_entry_written(int number) { return program_log().message(number); }
 inline void log_close() { program_log().close(); }
 
 }  // namespace talvex

@@ -17,6 +17,8 @@ constexpr int kConfigVersion = 26;
 constexpr int kConfigFolderFailed = 28;
 constexpr int kConfigSaveFailed = 37;
 constexpr int kConfigTerminator = 44;
+constexpr int kRecordingRecovered = 45;
+constexpr int kRecordingNotSaved = 46;
 constexpr int kOk = 54;
 
 }  // namespace talvex::msg
