@@ -33,6 +33,7 @@ class Reader {
   std::size_t position() const { return at_; }
   bool take(void* out, std::size_t n) {
     if (!ok_ || bytes_.size() - at_ < n) return ok_ = false;
+    if (n == 0) return true;
     std::memcpy(out, bytes_.data() + at_, n);
     at_ += n;
     return true;
