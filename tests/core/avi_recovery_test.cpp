@@ -6,12 +6,17 @@
 #include "capture/avi_recovery.h"
 
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 
+#include "app/settings.h"
+#include "app/talvex_messages.h"
 #include "capture/recording.h"
 #include "capture/video_name.h"
 #include "capture/working_files.h"
@@ -364,6 +369,75 @@ TEST_F(RecorderSaveTest, AFailedSaveLeavesNoVideoAndKeepsTheRecording) {
   EXPECT_EQ(recorder_.last_video_name(),
             "Talvex_Camera_2006-01-02_03-04-40_2006-01-02_03-04-50.avi");
   EXPECT_EQ(log_written_, std::vector<int>{46});
+}
+
+// The configuration save, its process killed (SIGKILL) at each of its steps: "Talvex.cfg"
+// is always the old file or the new one, whole, and reads back.
+enum SaveStep { kAtOpen, kMidWrite, kAtFlush, kAtClose, kAtRename, kAfterRename };
+SaveStep kill_at;
+
+TEST(ConfigurationSave, KilledAtEveryStepLeavesTheOldFileOrTheNewOne) {
+  struct Case {
+    const char* name;
+    SaveStep step;
+    bool new_file;
+  } cases[] = {
+      {"opening", kAtOpen, false},    {"writing", kMidWrite, false},
+      {"flushing", kAtFlush, false},  {"closing", kAtClose, false},
+      {"renaming", kAtRename, false}, {"after the rename", kAfterRename, true},
+  };
+  Settings old_settings, new_settings;
+  new_settings.video_device = "Talvex Test Camera";
+  new_settings.motion_duration = 12;
+  for (const Case& c : cases) {
+    testing::ScratchDirectory dir;
+    ASSERT_EQ(write_settings(old_settings), msg::kOk);
+    const std::string old_file = read_bytes(kConfigFileName);
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      kill_at = c.step;
+      SystemCalls& sys = system_calls();
+      static SystemCalls real;
+      real = sys;
+      sys.open_file = [](const char* n, const char* m) {
+        if (kill_at == kAtOpen) ::raise(SIGKILL);
+        return real.open_file(n, m);
+      };
+      sys.write_file = [](const void* d, std::size_t size, std::FILE* f) {
+        if (kill_at == kMidWrite) {
+          real.write_file(d, size / 2, f);
+          std::fflush(f);
+          ::raise(SIGKILL);
+        }
+        return real.write_file(d, size, f);
+      };
+      sys.flush_file = [](std::FILE* f) {
+        if (kill_at == kAtFlush) ::raise(SIGKILL);
+        return real.flush_file(f);
+      };
+      sys.close_file = [](std::FILE* f) {
+        if (kill_at == kAtClose) ::raise(SIGKILL);
+        return real.close_file(f);
+      };
+      sys.replace_file = [](const char* from, const char* to) {
+        if (kill_at == kAtRename) ::raise(SIGKILL);
+        const bool done = real.replace_file(from, to);
+        if (kill_at == kAfterRename) ::raise(SIGKILL);
+        return done;
+      };
+      write_settings(new_settings);
+      ::_exit(0);
+    }
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << c.name;
+    EXPECT_EQ(read_bytes(kConfigFileName), c.new_file ? settings_file_text(new_settings) : old_file)
+        << c.name;
+    Settings back;
+    EXPECT_EQ(read_settings(back), msg::kOk) << c.name;
+    EXPECT_EQ(back.motion_duration, c.new_file ? 12 : 30) << c.name;
+  }
 }
 
 }  // namespace
