@@ -24,6 +24,8 @@ void Log::open(const char* file_name) {
   if (stream_) return;
   stream_ = system_calls().open_file(file_name, "a");
   if (!stream_) return;
+  // Unbuffered: every line goes to the file whole or not at all, nothing lingers.
+  std::setvbuf(stream_, nullptr, _IONBF, 0);
   write_line(kSeparator);
   char line[kLineBufferSize];
   const CalendarTime t = system_calls().local_time();
@@ -32,14 +34,14 @@ void Log::open(const char* file_name) {
   write_line(line);
 }
 
-void Log::message(int number) {
+bool Log::message(int number) {
   // Format outside the lock; only the write is shared.
   char line[kLineBufferSize];
   const CalendarTime t = system_calls().local_time();
   std::snprintf(line, sizeof line, "%d-%d-%d %d:%d:%d %s\n", t.year, t.month, t.day, t.hour,
                 t.minute, t.second, message_text(number));
   std::lock_guard<std::mutex> lock(stream_lock_);
-  if (stream_) write_line(line);
+  return stream_ && write_line(line);
 }
 
 void Log::close() {
@@ -67,9 +69,13 @@ bool Log::is_open() {
   return stream_ != nullptr;
 }
 
-void Log::write_line(const char* line) {
-  system_calls().write_file(line, std::strlen(line), stream_);
-  std::fflush(stream_);
+bool Log::write_line(const char* line) {
+  const std::size_t n = std::strlen(line);
+  bool ok = system_calls().write_file(line, n, stream_) == n;
+  ok = std::fflush(stream_) == 0 && ok;
+  // A refused write (a full disk) is not held back in the stream to come out later.
+  if (!ok) std::clearerr(stream_);
+  return ok;
 }
 
 ProgramLog::ProgramLog() {
@@ -90,6 +96,11 @@ void log_open(const char* file_name) {
 void log_message(int number) {
   std::lock_guard<std::mutex> lock(program_log_lock);
   if (program_log) program_log->message(number);
+}
+
+bool log_entry_written(int number) {
+  std::lock_guard<std::mutex> lock(program_log_lock);
+  return program_log && program_log->message(number);
 }
 
 void log_close() {

@@ -20,7 +20,8 @@ class Log {
   // record. When the file cannot be opened the log stays closed and nothing is said.
   void open(const char* file_name);
   // Writes one dated entry with the number's text; does nothing while the log is closed.
-  void message(int number);
+  // True when the whole entry reached the file.
+  bool message(int number);
   // Writes the end record and the separator, then closes the file.
   void close();
   // Closes the file as it stands, without the end record: a run that failed to start.
@@ -28,7 +29,7 @@ class Log {
   bool is_open();
 
  private:
-  void write_line(const char* line);  // caller holds stream_lock_
+  bool write_line(const char* line);  // caller holds stream_lock_
 
   std::mutex stream_lock_;  // guards stream_
   std::FILE* stream_ = nullptr;
@@ -54,5 +55,7 @@ class ProgramLog {
 void log_open(const char* file_name);
 void log_message(int number);
 void log_close();
+// The same, telling whether the entry was written (a full disk refuses it).
+bool log_entry_written(int number);
 
 }  // namespace talvex

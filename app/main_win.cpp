@@ -10,6 +10,7 @@
 #include "app/program_steps_win.h"
 #include "app/talvex_messages.h"
 #include "app/version.h"
+#include "capture/avi_recovery.h"
 #include "common/system_calls.h"
 #include "common/window_win.h"
 
@@ -107,6 +108,20 @@ int run(HINSTANCE instance, const char* arguments, int show) {
     }
   }
   if (settings.write_device_list) write_list_file(p.device_names, p.compressor_names);
+
+  // A recording that a crash cut short is saved before the graph's build rewrites the
+  // temporary file.
+  switch (recover_interrupted_recording().outcome) {
+    case RecoveryReport::Outcome::kRecovered:
+      log_message(msg::kRecordingRecovered);
+      break;
+    case RecoveryReport::Outcome::kKept:
+      log_message(msg::kRecordingNotSaved);
+      break;
+    case RecoveryReport::Outcome::kNothing:
+      break;
+  }
+  p.recorder.set_log(log_entry_written);
 
   // 18. The capture graph for the saved device and compressor.
   p.graph = make_capture_graph(settings, p.main_window, log_graph_message);

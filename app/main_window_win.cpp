@@ -96,6 +96,8 @@ void on_destroy() {
   // 9-11.
   release_capture_graph();
   for (const char* name : {kFrameFileNames[0], kFrameFileNames[1], kTempRecordingName}) {
+    // A recording that could not be saved stays for the next start's recovery.
+    if (name == kTempRecordingName && p.recorder.keeps_temporary_file()) continue;
     ::DeleteFileA(name);
   }
   ::PostQuitMessage(0);

@@ -262,7 +262,9 @@ int write_settings(const Settings& settings) {
   ScopedFile file(sys.open_file(new_name.c_str(), "w+b"));
   if (!file) return msg::kConfigSaveFailed;
   bool written = sys.write_file(text.data(), text.size(), file.get()) == text.size();
-  written = std::fflush(file.get()) == 0 && written;
+  // On the disk before the rename makes it the configuration: a power cut leaves the old
+  // file or the new one, whole.
+  written = written && sys.flush_file(file.get());
   written = file.close() && written;
   if (!written || !sys.replace_file(new_name.c_str(), kConfigFileName)) {
     sys.remove_file(new_name.c_str());

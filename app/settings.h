@@ -79,7 +79,8 @@ int read_settings(Settings& settings);
 int read_settings_from(std::FILE* file, Settings& settings);
 
 // Writes the record to "Talvex.cfg" in the current directory: 54 or 37. The new file is
-// written beside the old one and replaces it only when it was written whole.
+// written beside the old one, flushed to the disk, and replaces it only when it was
+// written whole.
 int write_settings(const Settings& settings);
 // The file's bytes for the record, as write_settings writes them.
 std::string settings_file_text(const Settings& settings);

@@ -1,4 +1,4 @@
-// The capture program's message catalogue. Numbers 45 to 53 carry no message and hold
+// The capture program's message catalogue. Numbers 47 to 53 carry no message and hold
 // empty texts, so that the range stays 0..54 and 54 remains the success code.
 #include <iterator>
 
@@ -54,8 +54,8 @@ constexpr const char* kTexts[] = {
     /* 042 */ "Unable to read FTP target file. (042)",
     /* 043 */ "Incomplete FTP transfer. (043)",
     /* 044 */ "Invalid \"configuration file\" terminator. (044)",
-    /* 045 */ "",
-    /* 046 */ "",
+    /* 045 */ "Interrupted recording recovered. (045)",
+    /* 046 */ "Unable to save the recording. (046)",
     /* 047 */ "\"Video Capture Device\" stopped sending frames. (047)",
     /* 048 */ "\"Video Capture Device\" is sending frames again. (048)",
     /* 049 */ "",

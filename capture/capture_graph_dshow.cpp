@@ -138,6 +138,7 @@ class DshowCaptureGraph final : public CaptureGraph {
   void let_capture_flow() override;
   void hold_capture_off() override;
   void recreate_capture_file() override;
+  bool capture_format(RecordingFormat& format) override;
 
   bool has_grabber() const override { return static_cast<bool>(published_grabber()); }
   bool grabbed_size(long& size) override;
@@ -354,6 +355,12 @@ HRESULT DshowCaptureGraph::add_own_avi_sink() {
 // Connects the capture stream into the multiplexer, through the compressor when given. A
 // failed attempt takes the compressor out again, so the capture pin is free for the next.
 HRESULT DshowCaptureGraph::render_capture(IBaseFilter* compressor) {
+  // A sink that could not be built (a full disk) is never handed to the builder: with no
+  // sink it would render into a null filter and read through it.
+  if (!multiplexer_) {
+    if (compressor) graph_->RemoveFilter(compressor);
+    return E_FAIL;
+  }
   const HRESULT hr = builder_->RenderStream(&PIN_CATEGORY_CAPTURE, &MEDIATYPE_Video,
                                             capture_filter_.get(), compressor, multiplexer_.get());
   if (hr != S_OK && compressor) graph_->RemoveFilter(compressor);
@@ -519,6 +526,38 @@ bool DshowCaptureGraph::take_device_lost_events() {
     media_events_->FreeEventParams(code, first, second);
   }
   return lost;
+}
+
+// The type on the multiplexer's connected input: what the temporary file holds.
+bool DshowCaptureGraph::capture_format(RecordingFormat& format) {
+  if (!multiplexer_) return false;
+  ComPtr<IEnumPins> pins;
+  if (FAILED(multiplexer_->EnumPins(&pins))) return false;
+  ComPtr<IPin> pin;
+  while (pins->Next(1, &pin, nullptr) == S_OK) {
+    PIN_DIRECTION direction;
+    AM_MEDIA_TYPE type{};
+    if (FAILED(pin->QueryDirection(&direction)) || direction != PINDIR_INPUT ||
+        pin->ConnectionMediaType(&type) != S_OK) {
+      continue;
+    }
+    const bool video = IsEqualGUID(type.majortype, MEDIATYPE_Video) && type.pbFormat;
+    if (video) {
+      std::memcpy(format.major_type.data(), &type.majortype, 16);
+      std::memcpy(format.sub_type.data(), &type.subtype, 16);
+      std::memcpy(format.format_type.data(), &type.formattype, 16);
+      format.format.assign(type.pbFormat, type.pbFormat + type.cbFormat);
+      format.frame_period = 0;
+      if (IsEqualGUID(type.formattype, FORMAT_VideoInfo) &&
+          type.cbFormat >= sizeof(VIDEOINFOHEADER)) {
+        format.frame_period =
+            reinterpret_cast<const VIDEOINFOHEADER*>(type.pbFormat)->AvgTimePerFrame;
+      }
+    }
+    free_media_type(type);
+    if (video) return true;
+  }
+  return false;
 }
 
 long DshowCaptureGraph::save_graph_file(const char* file_name) {

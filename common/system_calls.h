@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <cstdio>
 #include <string>
 
@@ -35,6 +36,16 @@ struct SystemCalls {
   bool (*remove_file)(const char* name);
   // Copies `from` to `to`, replacing an existing `to`.
   bool (*copy_file)(const char* from, const char* to);
+  std::size_t (*read_file)(void* data, std::size_t size, std::FILE* file);
+  // Moves the stream to a byte offset from the start of its file.
+  bool (*seek_file)(std::FILE* file, std::uint64_t offset);
+  // Hands the stream's buffered bytes to the system and waits until the system has them
+  // on the disk (fsync, FlushFileBuffers).
+  bool (*flush_file)(std::FILE* file);
+  // Gives `from` the name `to` only when no file has that name yet; false otherwise.
+  bool (*rename_no_replace)(const char* from, const char* to);
+  // The size and the local time of the last write of a file; false when it has none.
+  bool (*file_status)(const char* name, std::uint64_t& size, CalendarTime& last_write);
 };
 
 // The process-wide table. Production code calls through it; tests swap entries.

@@ -1,6 +1,9 @@
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/time.h>
 #include <unistd.h>
 
-#include <sys/time.h>
+#include <cerrno>
 #include <cstdio>
 #include <ctime>
 
@@ -78,12 +81,42 @@ bool copy_file(const char* from, const char* to) {
   return std::fclose(out) == 0 && ok;
 }
 
+std::size_t read_file(void* data, std::size_t size, std::FILE* file) {
+  return std::fread(data, 1, size, file);
+}
+
+bool seek_file(std::FILE* file, std::uint64_t offset) {
+  return ::fseeko(file, static_cast<off_t>(offset), SEEK_SET) == 0;
+}
+
+bool flush_file(std::FILE* file) { return std::fflush(file) == 0 && ::fsync(::fileno(file)) == 0; }
+
+bool rename_no_replace(const char* from, const char* to) {
+  if (::renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_NOREPLACE) == 0) return true;
+  if (errno != EINVAL && errno != ENOSYS) return false;
+  // A file system without the flag: a hard link fails as well when `to` exists.
+  if (::link(from, to) != 0) return false;
+  ::unlink(from);
+  return true;
+}
+
+bool file_status(const char* name, std::uint64_t& size, CalendarTime& last_write) {
+  struct stat st {};
+  if (::stat(name, &st) != 0 || !S_ISREG(st.st_mode)) return false;
+  size = static_cast<std::uint64_t>(st.st_size);
+  std::tm t{};
+  ::localtime_r(&st.st_mtime, &t);
+  last_write = from_tm(t, st.st_mtim.tv_nsec / 1000);
+  return true;
+}
+
 }  // namespace
 
 const SystemCalls& default_system_calls() {
-  static const SystemCalls table{local_time,  utc_time,   current_directory, set_current_directory,
-                                 open_file,   write_file, close_file,        replace_file,
-                                 remove_file, copy_file};
+  static const SystemCalls table{
+      local_time, utc_time,   current_directory, set_current_directory, open_file,
+      write_file, close_file, replace_file,      remove_file,           copy_file,
+      read_file,  seek_file,  flush_file,        rename_no_replace,     file_status};
   return table;
 }
 

@@ -1,5 +1,7 @@
 #include <windows.h>
 
+#include <io.h>
+
 #include <cstdio>
 
 #include "common/system_calls.h"
@@ -58,12 +60,49 @@ bool remove_file(const char* name) { return ::DeleteFileA(name) != FALSE; }
 
 bool copy_file(const char* from, const char* to) { return ::CopyFileA(from, to, FALSE) != FALSE; }
 
+std::size_t read_file(void* data, std::size_t size, std::FILE* file) {
+  return std::fread(data, 1, size, file);
+}
+
+bool seek_file(std::FILE* file, std::uint64_t offset) {
+  return ::_fseeki64(file, static_cast<__int64>(offset), SEEK_SET) == 0;
+}
+
+bool flush_file(std::FILE* file) {
+  if (std::fflush(file) != 0) return false;
+  const auto handle = reinterpret_cast<HANDLE>(::_get_osfhandle(::_fileno(file)));
+  return handle != INVALID_HANDLE_VALUE && ::FlushFileBuffers(handle) != FALSE;
+}
+
+// Without MOVEFILE_REPLACE_EXISTING the move fails when `to` exists.
+bool rename_no_replace(const char* from, const char* to) {
+  return ::MoveFileExA(from, to, MOVEFILE_WRITE_THROUGH) != FALSE;
+}
+
+bool file_status(const char* name, std::uint64_t& size, CalendarTime& last_write) {
+  WIN32_FILE_ATTRIBUTE_DATA data;
+  if (!::GetFileAttributesExA(name, GetFileExInfoStandard, &data) ||
+      (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+    return false;
+  }
+  size = (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+  FILETIME local;
+  SYSTEMTIME t;
+  if (!::FileTimeToLocalFileTime(&data.ftLastWriteTime, &local) ||
+      !::FileTimeToSystemTime(&local, &t)) {
+    return false;
+  }
+  last_write = from_systemtime(t);
+  return true;
+}
+
 }  // namespace
 
 const SystemCalls& default_system_calls() {
-  static const SystemCalls table{local_time,  utc_time,   current_directory, set_current_directory,
-                                 open_file,   write_file, close_file,        replace_file,
-                                 remove_file, copy_file};
+  static const SystemCalls table{
+      local_time, utc_time,   current_directory, set_current_directory, open_file,
+      write_file, close_file, replace_file,      remove_file,           copy_file,
+      read_file,  seek_file,  flush_file,        rename_no_replace,     file_status};
   return table;
 }
 

@@ -43,11 +43,15 @@ class FileStream : public IStream {
     if (!ok) return STG_E_READFAULT;
     return got == size ? S_OK : S_FALSE;
   }
+  // A write that the disk refuses (full) is dropped, not reported: the platform's
+  // multiplexer reads through a null pointer after a failed write and ends the process.
+  // What reached the file is judged when the recording is saved: a file torn this way is
+  // rebuilt from its whole frame chunks, or reported as not saved.
   STDMETHODIMP Write(const void* data, ULONG size, ULONG* done) override {
     DWORD put = 0;
-    const BOOL ok = ::WriteFile(file_, data, size, &put, nullptr);
-    if (done) *done = put;
-    return (ok && put == size) ? S_OK : STG_E_WRITEFAULT;
+    ::WriteFile(file_, data, size, &put, nullptr);
+    if (done) *done = size;
+    return S_OK;
   }
   STDMETHODIMP Seek(LARGE_INTEGER move, DWORD origin, ULARGE_INTEGER* position) override {
     LARGE_INTEGER now;

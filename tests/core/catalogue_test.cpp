@@ -22,6 +22,8 @@ TEST(Catalogue, RangeAndFallback) {
       {18, "Unable to change to \"Output directory\".\nKeeping current settings. (018)"},
       {33, "\"Talvex_cfg.lst\" created. (033)"},
       {44, "Invalid \"configuration file\" terminator. (044)"},
+      {45, "Interrupted recording recovered. (045)"},
+      {46, "Unable to save the recording. (046)"},
   };
   for (const Case& c : cases) {
     EXPECT_STREQ(message_text(c.number), c.text) << "number " << c.number;
@@ -30,7 +32,7 @@ TEST(Catalogue, RangeAndFallback) {
 }
 
 TEST(Catalogue, EveryFailureTextEndsInItsOwnNumber) {
-  for (int n = 0; n <= 44; ++n) {
+  for (int n = 0; n <= 48; ++n) {
     char suffix[8];
     std::snprintf(suffix, sizeof suffix, "(%03d)", n);
     const std::string text = message_text(n);
@@ -38,7 +40,7 @@ TEST(Catalogue, EveryFailureTextEndsInItsOwnNumber) {
     EXPECT_EQ(text.substr(text.size() - 5), suffix) << n;
   }
   // The numbers without a message hold empty texts inside the range.
-  for (int n = 45; n <= 53; ++n) {
+  for (int n = 49; n <= 53; ++n) {
     EXPECT_TRUE(program_catalogue().contains(n)) << n;
     EXPECT_STREQ(message_text(n), "") << n;
   }

@@ -1,0 +1,432 @@
+#include "capture/avi_recovery.h"
+
+#include <algorithm>
+#include <cstring>
+#include <ctime>
+#include <numeric>
+
+#include "capture/video_name.h"
+#include "capture/working_files.h"
+
+namespace talvex {
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+constexpr std::size_t kCopyBlock = 1 << 16;
+constexpr int kNameAttempts = 99;
+constexpr std::uint32_t kKeyFrame = 0x10;        // AVIIF_KEYFRAME
+constexpr std::uint32_t kHasIndex = 0x10;        // AVIF_HASINDEX
+constexpr std::uint32_t kIsInterleaved = 0x100;  // AVIF_ISINTERLEAVED
+constexpr std::int64_t kUnitsPerSecond = 10000000;
+constexpr std::int64_t kDefaultPeriod = kUnitsPerSecond / 15;
+constexpr std::size_t kBitmapHeaderOffset = 48;  // in a VIDEOINFOHEADER
+// An AVI 1.0 file counts its sizes in 32 bits; a rebuilt file stays below this.
+constexpr std::uint64_t kRiffLimit = 0xFFFF0000u;
+
+bool is(const std::uint8_t* p, const char* fourcc) { return std::memcmp(p, fourcc, 4) == 0; }
+
+std::uint32_t le32(const std::uint8_t* p) {
+  return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
+}
+
+bool printable(const std::uint8_t* p) {
+  for (int i = 0; i < 4; ++i) {
+    if (p[i] < 0x20 || p[i] > 0x7E) return false;
+  }
+  return true;
+}
+
+// A chunk of the video stream: "00db" (uncompressed) or "00dc" (compressed).
+bool is_frame(const std::uint8_t* p) {
+  return p[0] == '0' && p[1] == '0' &&
+         ((p[2] == 'd' && p[3] == 'b') || (p[2] == 'd' && p[3] == 'c'));
+}
+
+// The first byte at or after `from` that is not zero, or the source's size.
+std::uint64_t skip_zeros(ByteSource& source, std::uint64_t from) {
+  std::uint8_t block[4096];
+  while (from < source.size()) {
+    const std::size_t n =
+        static_cast<std::size_t>(std::min<std::uint64_t>(sizeof block, source.size() - from));
+    if (!source.read(from, block, n)) return source.size();
+    for (std::size_t i = 0; i < n; ++i) {
+      if (block[i] != 0) return from + i;
+    }
+    from += n;
+  }
+  return source.size();
+}
+
+class Builder {
+ public:
+  Bytes bytes;
+  void fourcc(const char* f) { bytes.insert(bytes.end(), f, f + 4); }
+  void u32(std::uint32_t v) {
+    for (int i = 0; i < 4; ++i) bytes.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
+  }
+  void u16(std::uint16_t v) {
+    bytes.push_back(static_cast<std::uint8_t>(v));
+    bytes.push_back(static_cast<std::uint8_t>(v >> 8));
+  }
+  void raw(const std::uint8_t* p, std::size_t n) { bytes.insert(bytes.end(), p, p + n); }
+};
+
+bool write_all(std::FILE* out, const void* data, std::size_t n) {
+  return n == 0 || system_calls().write_file(data, n, out) == n;
+}
+
+// Copies `n` bytes of the source at `offset` to the stream.
+bool copy_range(ByteSource& source, std::uint64_t offset, std::uint64_t n, std::FILE* out) {
+  std::vector<std::uint8_t> block(static_cast<std::size_t>(std::min<std::uint64_t>(kCopyBlock, n)));
+  while (n > 0) {
+    const std::size_t step = static_cast<std::size_t>(std::min<std::uint64_t>(block.size(), n));
+    if (!source.read(offset, block.data(), step) || !write_all(out, block.data(), step)) {
+      return false;
+    }
+    offset += step;
+    n -= step;
+  }
+  return true;
+}
+
+std::int64_t seconds_between(const CalendarTime& a, const CalendarTime& b) {
+  auto to_seconds = [](const CalendarTime& t) {
+    std::tm tm{};
+    tm.tm_year = t.year - 1900;
+    tm.tm_mon = t.month - 1;
+    tm.tm_mday = t.day;
+    tm.tm_hour = t.hour;
+    tm.tm_min = t.minute;
+    tm.tm_sec = t.second;
+    tm.tm_isdst = -1;
+    return static_cast<std::int64_t>(std::mktime(&tm));
+  };
+  return to_seconds(b) - to_seconds(a);
+}
+
+std::string two_digits(int v) { return (v < 10 ? "0" : "") + std::to_string(v); }
+
+// "_2", "_3" ... before the extension, for names that are taken.
+std::string numbered(const std::string& name, int number) {
+  if (number == 1) return name;
+  const std::size_t dot = name.rfind('.');
+  return name.substr(0, dot) + "_" + std::to_string(number) + name.substr(dot);
+}
+
+bool exists(const char* name) {
+  std::uint64_t size;
+  CalendarTime time;
+  return system_calls().file_status(name, size, time);
+}
+
+// Gives `from` the first free name of the series of `base`.
+bool rename_to_free_name(const char* from, const std::string& base, std::string& name) {
+  for (int n = 1; n <= kNameAttempts; ++n) {
+    const std::string candidate = numbered(base, n);
+    if (exists(candidate.c_str())) continue;
+    if (system_calls().rename_no_replace(from, candidate.c_str())) {
+      name = candidate;
+      return true;
+    }
+    if (!exists(candidate.c_str())) return false;  // not a name clash: give up
+  }
+  return false;
+}
+
+}  // namespace
+
+bool MemorySource::read(std::uint64_t offset, void* out, std::size_t n) {
+  if (offset > bytes_.size() || bytes_.size() - offset < n) return false;
+  std::memcpy(out, bytes_.data() + offset, n);
+  return true;
+}
+
+bool FileSource::read(std::uint64_t offset, void* out, std::size_t n) {
+  if (offset > size_ || size_ - offset < n) return false;
+  const SystemCalls& sys = system_calls();
+  return sys.seek_file(file_, offset) && sys.read_file(out, n, file_) == n;
+}
+
+AviScan scan_avi(ByteSource& source) {
+  AviScan scan;
+  const std::uint64_t size = source.size();
+  std::uint8_t h[12];
+  std::uint64_t p = 0;
+  if (size >= 12 && source.read(0, h, 12) && is(h, "RIFF") && is(h + 8, "AVI ")) {
+    scan.headers = true;
+    p = 12;
+  }
+  bool header_list = false, movie_list = false, index = false, torn = false;
+  while (size - p >= 8) {
+    if (!source.read(p, h, 8)) {
+      torn = true;
+      break;
+    }
+    if (le32(h) == 0 && le32(h + 4) == 0) {
+      // Zeros stand where the multiplexer had kept room for headers it never wrote. After
+      // the first frame they are a tail that a power cut left unwritten: the end.
+      if (!scan.frames.empty()) break;
+      p = skip_zeros(source, p);
+      if (p % 2 != 0) {
+        torn = true;
+        break;
+      }
+      continue;
+    }
+    if (!printable(h)) {
+      torn = true;
+      break;
+    }
+    const std::uint32_t n = le32(h + 4);
+    if (is(h, "RIFF") || is(h, "LIST")) {
+      if (size - p < 12 || !source.read(p + 8, h + 8, 4)) {
+        torn = true;
+        break;
+      }
+      const bool riff = is(h, "RIFF");
+      // The containers of the frames are entered; their sizes may never have been written.
+      if ((riff && (is(h + 8, "AVI ") || is(h + 8, "AVIX"))) ||
+          (!riff && (is(h + 8, "movi") || is(h + 8, "rec ")))) {
+        if (!riff && is(h + 8, "movi")) movie_list = true;
+        p += 12;
+        continue;
+      }
+    }
+    if (size - (p + 8) < n) {
+      torn = true;
+      break;
+    }
+    if (is_frame(h)) {
+      FrameChunk chunk;
+      chunk.offset = p;
+      chunk.size = n;
+      std::memcpy(chunk.id.data(), h, 4);
+      scan.frames.push_back(chunk);
+    } else if (is(h, "LIST") && is(h + 8, "hdrl")) {
+      header_list = true;
+    } else if (is(h, "idx1")) {
+      index = true;
+    }
+    p += 8 + static_cast<std::uint64_t>(n) + (n & 1);
+    if (p > size) p = size;  // a last pad byte the file does not hold
+  }
+  scan.intact = scan.headers && header_list && movie_list && index && !torn;
+  return scan;
+}
+
+std::int64_t recovered_frame_period(const RecordingFormat& format, const CalendarTime& start,
+                                    const CalendarTime& end, std::size_t frames) {
+  if (format.frame_period > 0) return format.frame_period;
+  if (const auto picture = video_picture(format); picture && picture->frame_period > 0) {
+    return picture->frame_period;
+  }
+  const std::int64_t seconds = seconds_between(start, end);
+  if (frames > 0 && seconds > 0) {
+    return std::max<std::int64_t>(1, seconds * kUnitsPerSecond / static_cast<std::int64_t>(frames));
+  }
+  return kDefaultPeriod;
+}
+
+bool write_rebuilt_avi(ByteSource& source, std::span<const FrameChunk> frames,
+                       const RecordingFormat& format, std::int64_t frame_period, std::FILE* out) {
+  const auto picture = video_picture(format);
+  if (!picture || frame_period <= 0) return false;
+  const std::size_t strf_size = format.format.size() - kBitmapHeaderOffset;
+  const std::uint32_t strf_padded = static_cast<std::uint32_t>(strf_size + (strf_size & 1));
+
+  // As many frames as an AVI 1.0 file can count.
+  std::uint64_t movie_size = 4;
+  std::uint32_t largest = 0;
+  std::size_t count = 0;
+  for (const FrameChunk& f : frames) {
+    const std::uint64_t grown = movie_size + 8 + f.size + (f.size & 1) + 16;
+    if (grown + 1024 + strf_padded > kRiffLimit) break;
+    movie_size = grown - 16;
+    largest = std::max(largest, f.size);
+    ++count;
+  }
+  frames = frames.first(count);
+  const std::uint32_t index_size = static_cast<std::uint32_t>(16 * count);
+  const std::uint32_t strl_size = 4 + (8 + 56) + (8 + strf_padded);
+  const std::uint32_t hdrl_size = 4 + (8 + 56) + (8 + strl_size);
+  const std::uint64_t riff_size = 4 + (8 + hdrl_size) + (8 + movie_size) + (8 + index_size);
+
+  std::int64_t scale = frame_period, rate = kUnitsPerSecond;
+  const std::int64_t divisor = std::gcd(scale, rate);
+  scale /= divisor;
+  rate /= divisor;
+  const std::uint32_t width = static_cast<std::uint32_t>(picture->width);
+  const std::uint32_t height = static_cast<std::uint32_t>(
+      picture->height < 0 ? -static_cast<std::int64_t>(picture->height) : picture->height);
+  const std::uint64_t micro_seconds = static_cast<std::uint64_t>(frame_period / 10);
+  const std::uint64_t bytes_per_second = static_cast<std::uint64_t>(largest) *
+                                         static_cast<std::uint64_t>(kUnitsPerSecond) /
+                                         static_cast<std::uint64_t>(frame_period);
+
+  Builder b;
+  b.fourcc("RIFF");
+  b.u32(static_cast<std::uint32_t>(riff_size));
+  b.fourcc("AVI ");
+  b.fourcc("LIST");
+  b.u32(hdrl_size);
+  b.fourcc("hdrl");
+  b.fourcc("avih");
+  b.u32(56);
+  b.u32(static_cast<std::uint32_t>(std::min<std::uint64_t>(micro_seconds, 0xFFFFFFFFu)));
+  b.u32(static_cast<std::uint32_t>(std::min<std::uint64_t>(bytes_per_second, 0xFFFFFFFFu)));
+  b.u32(0);  // padding granularity
+  b.u32(kHasIndex | kIsInterleaved);
+  b.u32(static_cast<std::uint32_t>(count));
+  b.u32(0);  // initial frames
+  b.u32(1);  // streams
+  b.u32(largest);
+  b.u32(width);
+  b.u32(height);
+  for (int i = 0; i < 4; ++i) b.u32(0);
+  b.fourcc("LIST");
+  b.u32(strl_size);
+  b.fourcc("strl");
+  b.fourcc("strh");
+  b.u32(56);
+  b.fourcc("vids");
+  b.u32(picture->compression);  // handler: the picture's compression code, 0 for plain RGB
+  b.u32(0);                     // flags
+  b.u16(0);                     // priority
+  b.u16(0);                     // language
+  b.u32(0);                     // initial frames
+  b.u32(static_cast<std::uint32_t>(scale));
+  b.u32(static_cast<std::uint32_t>(rate));
+  b.u32(0);  // start
+  b.u32(static_cast<std::uint32_t>(count));
+  b.u32(largest);
+  b.u32(0xFFFFFFFFu);  // quality: default
+  b.u32(0);            // sample size: varies
+  b.u16(0);
+  b.u16(0);
+  b.u16(static_cast<std::uint16_t>(width));
+  b.u16(static_cast<std::uint16_t>(height));
+  b.fourcc("strf");
+  b.u32(static_cast<std::uint32_t>(strf_size));
+  b.raw(format.format.data() + kBitmapHeaderOffset, strf_size);
+  if (strf_size & 1) b.bytes.push_back(0);
+  b.fourcc("LIST");
+  b.u32(static_cast<std::uint32_t>(movie_size));
+  b.fourcc("movi");
+  if (!write_all(out, b.bytes.data(), b.bytes.size())) return false;
+
+  for (const FrameChunk& f : frames) {
+    std::uint8_t header[8];
+    std::memcpy(header, f.id.data(), 4);
+    for (int i = 0; i < 4; ++i) header[4 + i] = static_cast<std::uint8_t>(f.size >> (8 * i));
+    if (!write_all(out, header, 8) || !copy_range(source, f.offset + 8, f.size, out)) return false;
+    if ((f.size & 1) && !write_all(out, "", 1)) return false;
+  }
+
+  Builder index;
+  index.fourcc("idx1");
+  index.u32(index_size);
+  std::uint64_t offset = 4;  // from the "movi" word
+  for (const FrameChunk& f : frames) {
+    index.raw(reinterpret_cast<const std::uint8_t*>(f.id.data()), 4);
+    index.u32(kKeyFrame);
+    index.u32(static_cast<std::uint32_t>(offset));
+    index.u32(f.size);
+    offset += 8 + f.size + (f.size & 1);
+  }
+  return write_all(out, index.bytes.data(), index.bytes.size());
+}
+
+bool save_video(const std::function<bool(std::FILE*)>& produce, const CalendarTime& start,
+                const CalendarTime& end, std::string& name) {
+  const SystemCalls& sys = system_calls();
+  bool ok;
+  {
+    ScopedFile file(sys.open_file(kSaveWorkingName, "wb"));
+    if (!file) return false;
+    ok = produce(file.get());
+    ok = ok && sys.flush_file(file.get());
+    ok = file.close() && ok;
+  }
+  ok = ok && rename_to_free_name(kSaveWorkingName, format_video_file_name(start, end), name);
+  if (!ok) sys.remove_file(kSaveWorkingName);
+  return ok;
+}
+
+bool save_temporary_recording(const RecordingFormat* format, const CalendarTime& start,
+                              const CalendarTime& end, std::string& name, std::size_t& frames) {
+  const SystemCalls& sys = system_calls();
+  frames = 0;
+  std::uint64_t size = 0;
+  CalendarTime written;
+  if (!sys.file_status(kTempRecordingName, size, written)) return false;
+  ScopedFile file(sys.open_file(kTempRecordingName, "rb"));
+  if (!file) return false;
+  FileSource source(file.get(), size);
+  const AviScan scan = scan_avi(source);
+  if (scan.frames.empty() && !scan.intact) return false;
+  bool saved;
+  if (scan.intact) {
+    // The multiplexer finished the file: a copy, checked to be whole.
+    saved = save_video([&](std::FILE* out) { return copy_range(source, 0, size, out); }, start, end,
+                       name);
+    frames = scan.frames.size();
+  } else {
+    if (!format) return false;
+    const std::int64_t period = recovered_frame_period(*format, start, end, scan.frames.size());
+    saved = save_video(
+        [&](std::FILE* out) {
+          return write_rebuilt_avi(source, scan.frames, *format, period, out);
+        },
+        start, end, name);
+    frames = scan.frames.size();
+  }
+  return saved;
+}
+
+RecoveryReport recover_interrupted_recording() {
+  const SystemCalls& sys = system_calls();
+  RecoveryReport report;
+  std::uint64_t size = 0;
+  CalendarTime written;
+  if (!sys.file_status(kTempRecordingName, size, written)) {
+    sys.remove_file(kRecordingDescriptorName);
+    return report;
+  }
+  std::size_t frames = 0;
+  {
+    ScopedFile file(sys.open_file(kTempRecordingName, "rb"));
+    if (!file) return report;
+    FileSource source(file.get(), size);
+    frames = scan_avi(source).frames.size();
+  }
+  if (frames == 0) {
+    sys.remove_file(kRecordingDescriptorName);
+    return report;
+  }
+  report.frames = frames;
+  const auto descriptor = read_descriptor_file();
+  if (descriptor && video_picture(descriptor->format) &&
+      save_temporary_recording(&descriptor->format, descriptor->start, written, report.name,
+                               report.frames)) {
+    sys.remove_file(kTempRecordingName);
+    sys.remove_file(kRecordingDescriptorName);
+    report.outcome = RecoveryReport::Outcome::kRecovered;
+    return report;
+  }
+  // Kept as it is, out of the way of the next recording.
+  const std::string kept = "Talvex_unrecovered_" + std::to_string(written.year) + "-" +
+                           two_digits(written.month) + "-" + two_digits(written.day) + "_" +
+                           two_digits(written.hour) + "-" + two_digits(written.minute) + "-" +
+                           two_digits(written.second) + ".avi";
+  if (rename_to_free_name(kTempRecordingName, kept, report.name)) {
+    sys.remove_file(kRecordingDescriptorName);
+    report.outcome = RecoveryReport::Outcome::kKept;
+  } else {
+    report.name = kTempRecordingName;
+    report.outcome = RecoveryReport::Outcome::kKept;
+  }
+  return report;
+}
+
+}  // namespace talvex

@@ -1,0 +1,118 @@
+// Reading a recording's AVI file chunk by chunk, and saving recordings under their dated
+// names: a byte copy of a file the multiplexer finished, or an AVI rebuilt from the frame
+// chunks of one it never finished (a crash, a power cut, a full disk) with the media type
+// of the recording descriptor. Saved videos are flushed to the disk before the rename
+// that makes them visible, and never replace a file.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <cstdio>
+#include <functional>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "capture/recording_descriptor.h"
+#include "common/system_calls.h"
+
+namespace talvex {
+
+// The working file a video is written into before it gets its name.
+inline constexpr char kSaveWorkingName[] = "Talvex_save.tmp";
+
+// Random access to the bytes of a file or of a buffer.
+class ByteSource {
+ public:
+  virtual ~ByteSource() = default;
+  virtual std::uint64_t size() const = 0;
+  // Reads exactly `n` bytes at `offset`; false when they are not all there.
+  virtual bool read(std::uint64_t offset, void* out, std::size_t n) = 0;
+};
+
+class MemorySource final : public ByteSource {
+ public:
+  explicit MemorySource(std::span<const std::uint8_t> bytes) : bytes_(bytes) {}
+  std::uint64_t size() const override { return bytes_.size(); }
+  bool read(std::uint64_t offset, void* out, std::size_t n) override;
+
+ private:
+  std::span<const std::uint8_t> bytes_;
+};
+
+// A file opened for reading through the system-call table.
+class FileSource final : public ByteSource {
+ public:
+  FileSource(std::FILE* file, std::uint64_t size) : file_(file), size_(size) {}
+  std::uint64_t size() const override { return size_; }
+  bool read(std::uint64_t offset, void* out, std::size_t n) override;
+
+ private:
+  std::FILE* file_;
+  std::uint64_t size_;
+};
+
+// One frame chunk of the video stream ("00db" or "00dc").
+struct FrameChunk {
+  std::uint64_t offset = 0;  // of the chunk's header
+  std::uint32_t size = 0;    // of its data
+  std::array<char, 4> id{};
+};
+
+struct AviScan {
+  bool headers = false;  // the file begins with RIFF ... AVI
+  // Headers, stream header list, movi list and index all present, and no chunk torn: the
+  // multiplexer finished the file.
+  bool intact = false;
+  std::vector<FrameChunk> frames;  // every whole frame chunk up to the first torn chunk
+};
+
+// Walks the chunks of a recording: the RIFF and LIST headers where the platform wrote
+// them (OpenDML extensions and JUNK padding included), or the zeros it left in their place,
+// and then the frame chunks, until the end of the file or the first torn or unreadable
+// chunk. Never reads outside the source.
+AviScan scan_avi(ByteSource& source);
+
+// Writes a whole AVI (RIFF, hdrl with avih and strl, movi, idx1) of the frames in the
+// source, with the picture and the frame period of `format`. False when the format is not
+// a video format or a write failed.
+bool write_rebuilt_avi(ByteSource& source, std::span<const FrameChunk> frames,
+                       const RecordingFormat& format, std::int64_t frame_period, std::FILE* out);
+
+// The frame period to write: the descriptor's, else the format's, else the one that the
+// recording's length and its frame count give, else 1/15 s.
+std::int64_t recovered_frame_period(const RecordingFormat& format, const CalendarTime& start,
+                                    const CalendarTime& end, std::size_t frames);
+
+// Writes a video with `produce` into the working file, flushes it to the disk and gives it
+// the dated name of `start` and `end`, or, when a file has that name, the same name with
+// "_2", "_3" ... before ".avi". The name given is stored in `name`. On failure the
+// working file is removed and no dated file is left.
+bool save_video(const std::function<bool(std::FILE*)>& produce, const CalendarTime& start,
+                const CalendarTime& end, std::string& name);
+
+// Saves the temporary recording under its dated name: a copy when the file is intact,
+// else an AVI rebuilt from its frame chunks. `frames` gets the number of frames saved.
+// False when it holds no frame or the save failed.
+bool save_temporary_recording(const RecordingFormat* format, const CalendarTime& start,
+                              const CalendarTime& end, std::string& name, std::size_t& frames);
+
+// What the start-up found in the temporary recording.
+struct RecoveryReport {
+  enum class Outcome {
+    kNothing,    // no temporary file, or one without a frame (left to be rewritten)
+    kRecovered,  // saved as the dated video `name`
+    kKept,       // not recoverable here: kept untouched as `name`
+  };
+  Outcome outcome = Outcome::kNothing;
+  std::string name;
+  std::size_t frames = 0;
+};
+
+// Turns a temporary recording that a crash left behind into a dated video, named after
+// the descriptor's start time and the file's last write time. Without a usable descriptor,
+// or when the video cannot be written, the file is kept untouched under a name that no
+// recording writes ("Talvex_unrecovered_<date>_<time>.avi").
+RecoveryReport recover_interrupted_recording();
+
+}  // namespace talvex

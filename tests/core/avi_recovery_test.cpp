@@ -1,0 +1,444 @@
+// Recovery of recordings over real AVI files: an MJPEG recording made by ffmpeg (headers,
+// OpenDML header list and JUNK padding as a finished multiplexer writes them), the same
+// frames as a killed program leaves them (zeros where the headers belong, then bare frame
+// chunks), both cut at every kind of boundary. What comes out is checked by ffprobe and
+// ffmpeg.
+#include "capture/avi_recovery.h"
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "app/settings.h"
+#include "app/talvex_messages.h"
+#include "capture/recording.h"
+#include "capture/video_name.h"
+#include "capture/working_files.h"
+#include "tests/core/test_support.h"
+
+namespace talvex {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::read_bytes;
+using testing::write_bytes;
+
+constexpr int kFrames = 30;
+constexpr std::size_t kKilledZeros = 64556;  // what the multiplexer kept for its headers
+
+std::string run(const std::string& command) {
+  std::string out;
+  if (FILE* p = ::popen((command + " 2>&1").c_str(), "r")) {
+    char buffer[512];
+    while (std::fgets(buffer, sizeof buffer, p)) out += buffer;
+    ::pclose(p);
+  }
+  return out;
+}
+
+std::uint32_t le32(const std::string& s, std::size_t at) {
+  const auto* p = reinterpret_cast<const std::uint8_t*>(s.data() + at);
+  return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
+}
+
+// Frames that ffprobe counts by decoding, and ffmpeg's complaints while decoding all.
+struct Probe {
+  int frames = -1;
+  double duration = -1;
+  std::string errors;
+};
+Probe probe(const std::string& file) {
+  Probe p;
+  const std::string out =
+      run("ffprobe -v error -count_frames -select_streams v:0 -show_entries "
+          "stream=nb_read_frames,duration -of default=nw=1 '" +
+          file + "'");
+  if (auto at = out.find("nb_read_frames="); at != std::string::npos) {
+    p.frames = std::atoi(out.c_str() + at + 15);
+  }
+  if (auto at = out.find("duration="); at != std::string::npos) {
+    p.duration = std::atof(out.c_str() + at + 9);
+  }
+  p.errors = run("ffmpeg -v error -i '" + file + "' -f null -");
+  return p;
+}
+
+// One real recording, made once for all tests of this file.
+class Recording {
+ public:
+  static const Recording& get() {
+    static Recording r;
+    return r;
+  }
+  std::string finished;                 // as the platform's multiplexer finishes it
+  std::string killed;                   // as a killed program leaves it
+  std::vector<std::size_t> chunk_ends;  // in `killed`, after each frame chunk
+  RecordingFormat format;
+
+ private:
+  Recording() {
+    const fs::path dir = fs::temp_directory_path() / ("talvex_avi_" + std::to_string(::getpid()));
+    fs::create_directories(dir);
+    const std::string file = (dir / "made.avi").string();
+    run("ffmpeg -y -v error -f lavfi -i testsrc=size=320x240:rate=15 -frames:v " +
+        std::to_string(kFrames) + " -c:v mjpeg -q:v 5 '" + file + "'");
+    finished = read_bytes(file);
+    fs::remove_all(dir);
+    // The movi list's frame chunks, as they stand.
+    const std::size_t movi = finished.find("movi");
+    const std::size_t index = finished.find("idx1", movi);
+    std::string chunks = finished.substr(movi + 4, index - movi - 4);
+    killed = std::string(kKilledZeros, '\0') + chunks;
+    for (std::size_t p = 0; p + 8 <= chunks.size();) {
+      const std::uint32_t n = le32(chunks, p + 4);
+      p += 8 + n + (n & 1);
+      chunk_ends.push_back(kKilledZeros + p);
+    }
+    // The descriptor's format: a VIDEOINFOHEADER around the file's BITMAPINFOHEADER.
+    const std::size_t strf = finished.find("strf");
+    const std::uint32_t strf_size = le32(finished, strf + 4);
+    format.major_type = kMediaTypeVideo;
+    format.format_type = kFormatVideoInfo;
+    format.frame_period = 10000000 / 15;
+    format.format.assign(48, 0);
+    std::memcpy(format.format.data() + 40, &format.frame_period, 8);
+    format.format.insert(format.format.end(), finished.begin() + strf + 8,
+                         finished.begin() + strf + 8 + strf_size);
+  }
+};
+
+class RecoveryTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_GT(Recording::get().finished.size(), 10000u) << "ffmpeg made no recording";
+    ASSERT_EQ(Recording::get().chunk_ends.size(), static_cast<std::size_t>(kFrames));
+  }
+  static void describe(const CalendarTime& start) {
+    ASSERT_TRUE(write_descriptor_file(RecordingDescriptor{Recording::get().format, start}));
+  }
+  static std::vector<std::string> files() {
+    std::vector<std::string> names;
+    for (const auto& e : fs::directory_iterator(".")) names.push_back(e.path().filename());
+    std::sort(names.begin(), names.end());
+    return names;
+  }
+  testing::ScratchDirectory dir_;
+};
+
+TEST_F(RecoveryTest, ScanFindsEveryWholeFrameUpToTheFirstTornChunk) {
+  const Recording& r = Recording::get();
+  struct Case {
+    const char* name;
+    std::string bytes;
+    std::size_t frames;
+    bool intact;
+  } cases[] = {
+      {"finished", r.finished, kFrames, true},
+      {"killed", r.killed, kFrames, false},
+      {"killed inside the zeros", r.killed.substr(0, 1000), 0, false},
+      {"killed inside the first chunk header", r.killed.substr(0, kKilledZeros + 5), 0, false},
+      {"killed after the first header", r.killed.substr(0, kKilledZeros + 8), 0, false},
+      {"killed inside frame 8", r.killed.substr(0, r.chunk_ends[7] + 100), 8, false},
+      {"killed after frame 8", r.killed.substr(0, r.chunk_ends[7]), 8, false},
+      {"zeros after frame 8", r.killed.substr(0, r.chunk_ends[7]) + std::string(5000, '\0'), 8,
+       false},
+      {"finished, cut inside hdrl", r.finished.substr(0, 100), 0, false},
+      {"finished, cut before idx1", r.finished.substr(0, r.finished.find("idx1")), kFrames, false},
+      {"finished, cut inside idx1", r.finished.substr(0, r.finished.find("idx1") + 40), kFrames,
+       false},
+      {"garbage after frame 3", r.killed.substr(0, r.chunk_ends[2]) + "\x01\x02garbage!", 3, false},
+  };
+  for (const Case& c : cases) {
+    MemorySource source({reinterpret_cast<const std::uint8_t*>(c.bytes.data()), c.bytes.size()});
+    const AviScan scan = scan_avi(source);
+    EXPECT_EQ(scan.frames.size(), c.frames) << c.name;
+    EXPECT_EQ(scan.intact, c.intact) << c.name;
+  }
+}
+
+// A killed program's temporary file, cut at each kind of boundary, recovered at start-up.
+TEST_F(RecoveryTest, KilledRecordingsCutAnywhereAreRebuiltIntoPlayableVideos) {
+  const Recording& r = Recording::get();
+  struct Case {
+    const char* name;
+    std::size_t cut;
+    int frames;
+  } cases[] = {
+      {"whole", r.killed.size(), kFrames},
+      {"inside frame 12's data", r.chunk_ends[11] + 333, 12},
+      {"inside frame 2's header", r.chunk_ends[0] + 6, 1},
+      {"after the last full chunk", r.chunk_ends[kFrames - 2], kFrames - 1},
+      {"after one frame", r.chunk_ends[0], 1},
+  };
+  const CalendarTime start{2006, 12, 25, 7, 5, 3, 0};
+  for (const Case& c : cases) {
+    testing::ScratchDirectory dir;
+    write_bytes(kTempRecordingName, r.killed.substr(0, c.cut));
+    describe(start);
+    const RecoveryReport report = recover_interrupted_recording();
+    ASSERT_EQ(report.outcome, RecoveryReport::Outcome::kRecovered) << c.name;
+    EXPECT_EQ(report.frames, static_cast<std::size_t>(c.frames)) << c.name;
+    // Named from the descriptor's start and the file's last write.
+    EXPECT_EQ(report.name.substr(0, 34), "Talvex_Camera_2006-12-25_07-05-03_") << c.name;
+    EXPECT_EQ(report.name.size(), 57u) << c.name;
+    EXPECT_EQ(files(), std::vector<std::string>{report.name}) << c.name;
+    const Probe p = probe(report.name);
+    EXPECT_EQ(p.frames, c.frames) << c.name;
+    EXPECT_NEAR(p.duration, c.frames / 15.0, 0.07) << c.name;
+    EXPECT_EQ(p.errors, "") << c.name;
+  }
+}
+
+TEST_F(RecoveryTest, AFinishedFileIsCopiedAsItIs) {
+  write_bytes(kTempRecordingName, Recording::get().finished);
+  describe({2006, 1, 2, 3, 4, 5, 0});
+  const RecoveryReport report = recover_interrupted_recording();
+  ASSERT_EQ(report.outcome, RecoveryReport::Outcome::kRecovered);
+  EXPECT_EQ(read_bytes(report.name), Recording::get().finished);
+  EXPECT_EQ(files().size(), 1u);
+}
+
+TEST_F(RecoveryTest, WhatCannotBeRecoveredIsLeftOrKeptAside) {
+  const Recording& r = Recording::get();
+  // No frame: left to be rewritten, a stray descriptor removed.
+  write_bytes(kTempRecordingName, r.killed.substr(0, 2000));
+  describe({2006, 1, 2, 3, 4, 5, 0});
+  EXPECT_EQ(recover_interrupted_recording().outcome, RecoveryReport::Outcome::kNothing);
+  EXPECT_EQ(files(), std::vector<std::string>{kTempRecordingName});
+
+  // Frames without a usable descriptor (missing, torn, bit-flipped): kept untouched under
+  // a name that no recording writes and that the inspector does not list.
+  std::vector<std::uint8_t> good = descriptor_bytes({r.format, {2006, 1, 2, 3, 4, 5, 0}});
+  std::string flipped(good.begin(), good.end());
+  flipped[60] ^= 1;
+  for (const std::string& descriptor :
+       {std::string(), std::string(good.begin(), good.begin() + 50), flipped}) {
+    testing::ScratchDirectory scratch;
+    write_bytes(kTempRecordingName, r.killed);
+    if (!descriptor.empty()) write_bytes(kRecordingDescriptorName, descriptor);
+    const RecoveryReport report = recover_interrupted_recording();
+    EXPECT_EQ(report.outcome, RecoveryReport::Outcome::kKept);
+    EXPECT_EQ(report.name.rfind("Talvex_unrecovered_", 0), 0u) << report.name;
+    EXPECT_LT(report.name.size(), 51u);
+    EXPECT_EQ(read_bytes(report.name), r.killed);
+    EXPECT_EQ(files(), std::vector<std::string>{report.name});
+  }
+}
+
+TEST_F(RecoveryTest, RecoveryNeverReplacesAVideo) {
+  const Recording& r = Recording::get();
+  write_bytes(kTempRecordingName, r.killed);
+  describe({2006, 1, 2, 3, 4, 5, 0});
+  // The name the recovery would take exists already.
+  std::uint64_t size;
+  CalendarTime written;
+  ASSERT_TRUE(system_calls().file_status(kTempRecordingName, size, written));
+  const std::string taken = format_video_file_name({2006, 1, 2, 3, 4, 5, 0}, written);
+  write_bytes(taken, "someone's video");
+  const RecoveryReport report = recover_interrupted_recording();
+  ASSERT_EQ(report.outcome, RecoveryReport::Outcome::kRecovered);
+  EXPECT_EQ(report.name, taken.substr(0, taken.size() - 4) + "_2.avi");
+  EXPECT_EQ(read_bytes(taken), "someone's video");
+  EXPECT_EQ(probe(report.name).frames, kFrames);
+}
+
+TEST(RecordingDescriptor, RoundTripsAndRefusesDamagedBytes) {
+  RecordingDescriptor d;
+  d.format = Recording::get().format;
+  d.start = {2026, 12, 31, 23, 59, 58, 120};
+  const std::vector<std::uint8_t> bytes = descriptor_bytes(d);
+  const auto back = parse_descriptor(bytes);
+  ASSERT_TRUE(back);
+  EXPECT_EQ(back->format.format, d.format.format);
+  EXPECT_EQ(back->format.frame_period, d.format.frame_period);
+  EXPECT_EQ(back->format.sub_type, d.format.sub_type);
+  EXPECT_EQ(back->start.second, 58);
+  EXPECT_EQ(back->start.milliseconds, 120);
+  const auto picture = video_picture(back->format);
+  ASSERT_TRUE(picture);
+  EXPECT_EQ(picture->width, 320);
+  EXPECT_EQ(picture->height, 240);
+  // Every cut and every single flipped bit is refused.
+  for (std::size_t n = 0; n < bytes.size(); ++n) {
+    EXPECT_FALSE(parse_descriptor(std::span(bytes).first(n))) << n;
+    std::vector<std::uint8_t> flipped = bytes;
+    flipped[n] ^= 0x10;
+    EXPECT_FALSE(parse_descriptor(flipped)) << n;
+  }
+}
+
+// A graph whose capture stream writes the given bytes into the temporary file at stop.
+class WritingGraph : public RecordingGraph {
+ public:
+  std::string next_file;
+  bool has_device() const override { return true; }
+  void stop() override {
+    if (!next_file.empty()) write_bytes(kTempRecordingName, next_file);
+    next_file.clear();
+  }
+  void run() override {}
+  void let_capture_flow() override {}
+  void hold_capture_off() override {}
+  void recreate_capture_file() override {}
+  bool capture_format(RecordingFormat& format) override {
+    format = Recording::get().format;
+    return true;
+  }
+};
+
+class RecorderSaveTest : public RecoveryTest {
+ protected:
+  RecorderSaveTest() {
+    clock_ = {2006, 1, 2, 3, 4, 5, 0};
+    sys_->local_time = [] { return clock_; };
+    log_written_.clear();
+    log_works_ = true;
+    recorder_.set_log([](int n) {
+      if (log_works_) log_written_.push_back(n);
+      return log_works_;
+    });
+  }
+  void record(const std::string& bytes, int start_second, int end_second) {
+    clock_.second = start_second;
+    recorder_.start_recording(graph_);
+    graph_.next_file = bytes;
+    clock_.second = end_second;
+    recorder_.stop_recording(graph_);
+  }
+  static inline CalendarTime clock_;
+  static inline std::vector<int> log_written_;
+  static inline bool log_works_ = true;
+  testing::ScopedSystemCalls sys_;
+  WritingGraph graph_;
+  Recorder recorder_;
+};
+
+TEST_F(RecorderSaveTest, RecordingsAreSavedAndTheSameSecondsNeverReplaceAVideo) {
+  const Recording& r = Recording::get();
+  const std::string first = "Talvex_Camera_2006-01-02_03-04-05_2006-01-02_03-04-35.avi";
+  record(r.finished, 5, 35);
+  EXPECT_EQ(recorder_.last_video_name(), first);
+  EXPECT_EQ(read_bytes(first), r.finished);  // a finished file is copied as it is
+  // Saved: nothing is left for a recovery, and the descriptor went with it.
+  EXPECT_EQ(files(), std::vector<std::string>{first});
+
+  // The same seconds again: the next name of the series; a file the multiplexer did not
+  // finish (a full disk at its end) is rebuilt rather than copied unplayable.
+  record(r.killed.substr(0, r.chunk_ends[9]), 5, 35);
+  const std::string second = "Talvex_Camera_2006-01-02_03-04-05_2006-01-02_03-04-35_2.avi";
+  EXPECT_EQ(recorder_.last_video_name(), second);
+  EXPECT_EQ(read_bytes(first), r.finished);
+  EXPECT_EQ(probe(second).frames, 10);
+  EXPECT_EQ(probe(second).errors, "");
+  EXPECT_TRUE(log_written_.empty());
+}
+
+// A save that a full disk cuts short leaves no dated file; 46 is logged once, when the log
+// takes it; the temporary file stays and is saved once there is room.
+TEST_F(RecorderSaveTest, AFailedSaveLeavesNoVideoAndKeepsTheRecording) {
+  const Recording& r = Recording::get();
+  {
+    testing::ScopedSystemCalls full_disk;
+    system_calls().write_file = [](const void* data, std::size_t size, std::FILE* f) {
+      return std::fwrite(data, 1, size > 4096 ? 4096 : size, f);
+    };
+    log_works_ = false;  // the log lies on the same full disk
+    record(r.finished, 5, 35);
+    EXPECT_EQ(files(), (std::vector<std::string>{kTempRecordingName, kRecordingDescriptorName}));
+    EXPECT_TRUE(recorder_.keeps_temporary_file());
+    EXPECT_EQ(recorder_.unlogged_failures(), 1);
+    log_works_ = true;
+    graph_.next_file = "";
+  }
+  // Room again: the entry reaches the log once, and the kept recording is saved before the
+  // next one writes the temporary file anew.
+  clock_.second = 40;
+  recorder_.start_recording(graph_);
+  EXPECT_EQ(log_written_, std::vector<int>{46});
+  EXPECT_FALSE(recorder_.keeps_temporary_file());
+  EXPECT_EQ(read_bytes("Talvex_Camera_2006-01-02_03-04-05_2006-01-02_03-04-35.avi"), r.finished);
+  graph_.next_file = r.finished;
+  clock_.second = 50;
+  recorder_.stop_recording(graph_);
+  EXPECT_EQ(recorder_.last_video_name(),
+            "Talvex_Camera_2006-01-02_03-04-40_2006-01-02_03-04-50.avi");
+  EXPECT_EQ(log_written_, std::vector<int>{46});
+}
+
+// The configuration save, its process killed (SIGKILL) at each of its steps: "Talvex.cfg"
+// is always the old file or the new one, whole, and reads back.
+enum SaveStep { kAtOpen, kMidWrite, kAtFlush, kAtClose, kAtRename, kAfterRename };
+SaveStep kill_at;
+
+TEST(ConfigurationSave, KilledAtEveryStepLeavesTheOldFileOrTheNewOne) {
+  struct Case {
+    const char* name;
+    SaveStep step;
+    bool new_file;
+  } cases[] = {
+      {"opening", kAtOpen, false},    {"writing", kMidWrite, false},
+      {"flushing", kAtFlush, false},  {"closing", kAtClose, false},
+      {"renaming", kAtRename, false}, {"after the rename", kAfterRename, true},
+  };
+  Settings old_settings, new_settings;
+  new_settings.video_device = "Talvex Test Camera";
+  new_settings.motion_duration = 12;
+  for (const Case& c : cases) {
+    testing::ScratchDirectory dir;
+    ASSERT_EQ(write_settings(old_settings), msg::kOk);
+    const std::string old_file = read_bytes(kConfigFileName);
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      kill_at = c.step;
+      SystemCalls& sys = system_calls();
+      static SystemCalls real;
+      real = sys;
+      sys.open_file = [](const char* n, const char* m) {
+        if (kill_at == kAtOpen) ::raise(SIGKILL);
+        return real.open_file(n, m);
+      };
+      sys.write_file = [](const void* d, std::size_t size, std::FILE* f) {
+        if (kill_at == kMidWrite) {
+          real.write_file(d, size / 2, f);
+          std::fflush(f);
+          ::raise(SIGKILL);
+        }
+        return real.write_file(d, size, f);
+      };
+      sys.flush_file = [](std::FILE* f) {
+        if (kill_at == kAtFlush) ::raise(SIGKILL);
+        return real.flush_file(f);
+      };
+      sys.close_file = [](std::FILE* f) {
+        if (kill_at == kAtClose) ::raise(SIGKILL);
+        return real.close_file(f);
+      };
+      sys.replace_file = [](const char* from, const char* to) {
+        if (kill_at == kAtRename) ::raise(SIGKILL);
+        const bool done = real.replace_file(from, to);
+        if (kill_at == kAfterRename) ::raise(SIGKILL);
+        return done;
+      };
+      write_settings(new_settings);
+      ::_exit(0);
+    }
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << c.name;
+    EXPECT_EQ(read_bytes(kConfigFileName), c.new_file ? settings_file_text(new_settings) : old_file)
+        << c.name;
+    Settings back;
+    EXPECT_EQ(read_settings(back), msg::kOk) << c.name;
+    EXPECT_EQ(back.motion_duration, c.new_file ? 12 : 30) << c.name;
+  }
+}
+
+}  // namespace
+}  // namespace talvex
