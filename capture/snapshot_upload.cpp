@@ -37,8 +37,8 @@ SnapshotUploader::SnapshotUploader(UploadAttemptFunction attempt,
 
 SnapshotUploader::~SnapshotUploader() = default;
 
-bool SnapshotUploader::start(UploadJob& job) {
-  if (live_upload_threads.load() >= kMaxLiveUploadThreads) return false;
+bool SnapshotUploader::start(UploadJob& job, bool capped) {
+  if (capped && live_upload_threads.load() >= kMaxLiveUploadThreads) return false;
   std::shared_ptr<Attempt> attempt;
   try {
     attempt = std::make_shared<Attempt>();
@@ -72,7 +72,7 @@ bool SnapshotUploader::start(UploadJob& job) {
 }
 
 void SnapshotUploader::submit(UploadJob job) {
-  if (!current_ && !has_next_ && start(job)) return;
+  if (!current_ && !has_next_ && start(job, true)) return;
   next_ = std::move(job);
   has_next_ = true;
 }
@@ -91,20 +91,13 @@ bool SnapshotUploader::take_finished(int& result) {
     lock.unlock();
     if (ended) current_.reset();
   }
-  if (!current_ && has_next_ && start(next_)) has_next_ = false;
+  if (!current_ && has_next_ && start(next_, true)) has_next_ = false;
   return ended;
 }
 
 int SnapshotUploader::wait() {
-  const auto until = std::chrono::steady_clock::now() + deadline_;
-  while (!current_ && has_next_) {
-    if (start(next_)) {
-      has_next_ = false;
-      break;
-    }
-    if (std::chrono::steady_clock::now() >= until) return kNoSession;
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  }
+  // One attempt waited for is not held back by attempts abandoned before it.
+  if (!current_ && has_next_ && start(next_, false)) has_next_ = false;
   if (!current_) return kNoSession;
   std::shared_ptr<Attempt> attempt = std::move(current_);
   std::unique_lock<std::mutex> lock(attempt->attempt_lock);

@@ -47,15 +47,17 @@ class SnapshotUploader {
   // The result of an attempt that ended or passed its deadline (then the number of the
   // phase it was in) since the last call; starts the kept job then. False when none.
   bool take_finished(int& result);
-  // Waits for the attempt in flight: its result, or at the deadline the number of the
-  // phase it was in. 38 when no attempt could be started.
+  // Waits for the attempt in flight (starting the kept job first, whatever attempts still
+  // run): its result, or at the deadline the number of the phase it was in. 38 when no
+  // attempt could be started.
   int wait();
   bool busy() const { return static_cast<bool>(current_) || has_next_; }
 
   struct Attempt;  // shared by an attempt's thread and the uploader
 
  private:
-  bool start(UploadJob& job);
+  // `capped`: not while kMaxLiveUploadThreads attempt threads still run.
+  bool start(UploadJob& job, bool capped);
 
   UploadAttemptFunction attempt_;
   std::chrono::milliseconds deadline_;

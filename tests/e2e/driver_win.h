@@ -6,6 +6,8 @@
 // a dialog, a button that shows a message box): SendMessage would block until it closes.
 #pragma once
 
+#include "tests/win/process_counts_win.h"
+
 #include <windows.h>
 
 #include <chrono>
@@ -86,12 +88,6 @@ HWND find_child(HWND parent, const char* class_name);
 // Saves what the screen shows of the window as a 24-bit BMP file, when the folder named
 // by TALVEX_SCREENSHOTS is set (the tests keep their screenshots there as artifacts).
 void save_screenshot(HWND window, const std::string& name);
-
-// The handles a process holds, counted in the system's handle table (GetProcessHandleCount
-// answers 0 under Wine); 0 when the table cannot be read.
-unsigned long process_handle_count(DWORD pid);
-// The threads of a process.
-unsigned long process_thread_count(DWORD pid);
 
 // Polls `condition` until it holds or the timeout passes.
 template <typename Condition>

@@ -414,11 +414,11 @@ TEST(TalvexDropout, NeverComesBack) {
   ASSERT_NE(run.window(), nullptr);
   EXPECT_GT(run.wait_log(kStopped, 6), 0);
   run.sleep_until(14);  // two retries in
-  const unsigned long handles_before = process_handle_count(run.program().pid());
-  const unsigned long threads_before = process_thread_count(run.program().pid());
+  const unsigned long handles_before = testing::process_handle_count(run.program().pid());
+  const unsigned long threads_before = testing::process_thread_count(run.program().pid());
   run.sleep_until(75);  // twelve more
-  const unsigned long handles_after = process_handle_count(run.program().pid());
-  const unsigned long threads_after = process_thread_count(run.program().pid());
+  const unsigned long handles_after = testing::process_handle_count(run.program().pid());
+  const unsigned long threads_after = testing::process_thread_count(run.program().pid());
   std::printf("never back: handles %lu -> %lu, threads %lu -> %lu\n", handles_before, handles_after,
               threads_before, threads_after);
   EXPECT_GT(handles_before, 0u);
