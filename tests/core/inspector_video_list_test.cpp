@@ -44,7 +44,7 @@ TEST(InspectorVideoList, EntryFromAName) {
 
   // The shortest accepted name has an empty device part.
   const std::string shortest = "Talvex__2006-03-07_09-05-00_2006-03-07_09-05-30.avi";
-  ASSERT_EQ(shortest.size(), 51u);
+  ASSERT_EQ(shortest.size(), kMinimumVideoNameLength);
   ASSERT_TRUE(table.make_video_entry(shortest, 0, &texts));
   EXPECT_EQ(table.slots[0].device_name, "");
 }
