@@ -111,7 +111,8 @@ int open_playback(Inspector& p, const char* file_name) {
   // The graph plays a copy, so that the listed video stays free to be deleted.
   ::DeleteFileA(kPlaybackCopy);
   if (!::CopyFileA(file_name, kPlaybackCopy, FALSE)) return 0;
-  graph->RenderFile(kPlaybackCopyWide, nullptr);
+  // A file that the platform can't play at all is a failure, not a blank playback.
+  if (FAILED(graph->RenderFile(kPlaybackCopyWide, nullptr))) return 0;
 
   video_window->put_Owner(reinterpret_cast<OAHWND>(p.main_window));
   video_window->SetWindowPosition(kVideoLeft, kVideoTop, kVideoWidth, kVideoHeight);

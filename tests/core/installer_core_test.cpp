@@ -78,8 +78,8 @@ TEST(InstallTables, StartMenuCandidatesInOrderThenTheShellsFolder) {
 TEST(InstallTables, ComposedPathsStayWithinTheirBuffer) {
   EXPECT_EQ(join_path("c:", "Talvex"), "c:\\Talvex");
   const std::string a(90, 'a');
-  EXPECT_EQ(join_path(a, "1234567")->size(), kMaxPathLength);  // 98 characters fit
-  EXPECT_EQ(join_path(a, "12345678"), std::nullopt);           // 99 do not
+  EXPECT_EQ(join_path(a, "1234567")->size(), 98u);    // 98 characters fit
+  EXPECT_EQ(join_path(a, "12345678"), std::nullopt);  // 99 do not
   // A long start-menu folder leaves no program group rather than a cut one.
   EXPECT_EQ(program_group_paths(std::string(82, 'm')), std::nullopt);
   EXPECT_EQ(installation_paths(std::string(82, 'b')), std::nullopt);
@@ -192,6 +192,8 @@ TEST(Agreement, LinesBecomeCrLfLongLinesStayWhole) {
 }
 
 TEST(Agreement, AnOverlongTextIsCutSafely) {
+  // The text holds 25,600 characters with its terminating zero.
+  constexpr std::size_t kLongest = 25'599;
   // 200 lines of 127 characters: 25,600 bytes in the file, 25,800 with the carriage returns.
   std::string file, converted;
   for (int i = 0; i < 200; ++i) {
@@ -200,23 +202,23 @@ TEST(Agreement, AnOverlongTextIsCutSafely) {
     converted += line + "\r\n";
   }
   const std::string text = agreement_of(file);
-  EXPECT_EQ(text.size(), kAgreementMaxLength);
-  EXPECT_EQ(text, converted.substr(0, kAgreementMaxLength));
+  EXPECT_EQ(text.size(), kLongest);
+  EXPECT_EQ(text, converted.substr(0, kLongest));
 
   // A cut inside a line keeps the part of the line that fits, a cut inside the line end
   // leaves no lone carriage return.
   AgreementText agreement;
-  EXPECT_TRUE(agreement.append_piece(std::string(kAgreementMaxLength - 4, 'z')));
+  EXPECT_TRUE(agreement.append_piece(std::string(kLongest - 4, 'z')));
   EXPECT_FALSE(agreement.append_piece("abc\n"));
-  EXPECT_EQ(agreement.text().size(), kAgreementMaxLength - 1);
+  EXPECT_EQ(agreement.text().size(), kLongest - 1);
   EXPECT_EQ(agreement.text().substr(agreement.text().size() - 3), "abc");
   EXPECT_FALSE(agreement.append_piece("more\n"));
-  EXPECT_EQ(agreement.text().size(), kAgreementMaxLength - 1);
+  EXPECT_EQ(agreement.text().size(), kLongest - 1);
 
   AgreementText exact;
-  EXPECT_TRUE(exact.append_piece(std::string(kAgreementMaxLength - 2, 'z')));
+  EXPECT_TRUE(exact.append_piece(std::string(kLongest - 2, 'z')));
   EXPECT_TRUE(exact.append_piece("\n"));  // fills the buffer to the last byte
-  EXPECT_EQ(exact.text().size(), kAgreementMaxLength);
+  EXPECT_EQ(exact.text().size(), kLongest);
   EXPECT_FALSE(exact.append_piece("x"));
 }
 

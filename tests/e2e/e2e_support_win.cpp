@@ -28,6 +28,12 @@ ScratchFolder::~ScratchFolder() {
   std::filesystem::remove_all(path_, ignored);
 }
 
+int centred_x(int width) {
+  RECT desktop;
+  ::GetWindowRect(::GetDesktopWindow(), &desktop);
+  return (desktop.right - desktop.left - width) / 2;
+}
+
 std::string read_file(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());

@@ -25,6 +25,10 @@ class ScratchFolder {
   std::string path_;
 };
 
+// Where a window of this width stands when centred on the desktop: half of what the
+// desktop's width leaves, rounded toward zero. The tests' own reckoning, not the programs'.
+int centred_x(int width);
+
 std::string read_file(const std::string& path);
 void write_file(const std::string& path, const std::string& bytes);
 bool file_exists(const std::string& path);

@@ -11,7 +11,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "common/window_win.h"
+#include "installer/install_tables.h"
 #include "tests/e2e/driver_win.h"
 #include "tests/e2e/e2e_support_win.h"
 
@@ -98,6 +98,49 @@ std::string install(Installer& run) {
   return message(run, IDOK, kInstallTimeout);
 }
 
+bool ends_with(const std::string& s, const std::string& tail) {
+  return s.size() >= tail.size() && s.compare(s.size() - tail.size(), tail.size(), tail) == 0;
+}
+
+// The package as it was built, checked before the run puts the capture program's stand-in
+// in its place: every payload row of the installer's tables is in it, the programs and
+// libraries byte for byte as the build made them, the other files as the sources hold them.
+TEST(Package, EveryPayloadRowIsTheBuiltFile) {
+  const std::string sources = environment("TALVEX_SOURCES");
+  ASSERT_FALSE(package().empty() || sources.empty()) << "run through installer_e2e.sh";
+  struct FromSources {
+    const char* installed;
+    const char* source;
+  } from_sources[] = {{"LICENSE.txt", "LICENSE"},
+                      {"README.html", "installer\\README.html"},
+                      {"Talvex.ico", "app\\Talvex.ico"},
+                      {"Talvex.cfg", "installer\\Talvex.cfg"}};
+  for (const inst::PayloadRow& row : inst::kPayload) {
+    const std::string name = lower(row.installed);
+    std::string origin;
+    if (ends_with(name, ".exe") || ends_with(name, ".dll")) {
+      origin = program_path(row.installed);  // the build's own, beside this test
+    } else {
+      for (const FromSources& f : from_sources)
+        if (name == lower(f.installed)) origin = sources + "\\" + f.source;
+    }
+    if (origin.empty()) {
+      ADD_FAILURE() << row.source << " (" << row.installed << "): no known origin to compare with";
+      continue;
+    }
+    const std::string packed = package() + "\\" + row.source;
+    if (!file_exists(packed)) {
+      ADD_FAILURE() << row.source << " is missing from the package";
+      continue;
+    }
+    ASSERT_TRUE(file_exists(origin)) << origin;
+    EXPECT_TRUE(read_file(packed) == read_file(origin)) << row.source << " is not " << origin;
+  }
+  // The installer that the user runs, beside its payload.
+  EXPECT_TRUE(read_file(package() + "\\Talvex_inst.exe") ==
+              read_file(program_path("Talvex_inst.exe")));
+}
+
 class InstallerTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -141,7 +184,7 @@ TEST_F(InstallerTest, WindowAgreementAndTheUninstallOption) {
     if (c.arguments[0] == '\0') {
       RECT rect;
       ::GetWindowRect(run.window, &rect);
-      EXPECT_EQ(rect.left, centre_x(505));
+      EXPECT_EQ(rect.left, centred_x(505));
       EXPECT_EQ(rect.top, 50);
       EXPECT_EQ(rect.right - rect.left, 505);
       EXPECT_EQ(rect.bottom - rect.top, 425);
@@ -185,33 +228,19 @@ TEST_F(InstallerTest, InstallReinstallAndUninstall) {
   const std::string started = read_file(dir + "\\Talvex_started.txt");
   EXPECT_EQ(lower(started.substr(0, started.find('\n'))), lower(dir)) << started;
 
-  struct Installed {
-    const char* source;
-    const char* name;
-  } installed[] = {{"LICENSE.txt", "LICENSE.txt"},   {"Talvex.001", "Talvex.ico"},
-                   {"Talvex.002", "Talvex.cfg"},     {"README.html", "README.html"},
-                   {"Talvex.000", "Talvex.exe"},     {"Talvex.003", "Talvex_insp.exe"},
-                   {"Talvex.004", "Talvex_inst.exe"}};
-  for (const Installed& f : installed) {
-    const std::string source = package() + "\\" + f.source;
-    if (!file_exists(source)) {  // a program not built in this tree
-      EXPECT_FALSE(file_exists(dir + "\\" + f.name)) << f.name;
-      continue;
-    }
-    EXPECT_EQ(read_file(dir + "\\" + f.name), read_file(source)) << f.name;
+  // Every payload row, installed under its name; and its shortcut, for lnkinfo after the run.
+  const std::string links = environment("TALVEX_LINKS_OUT");
+  for (const inst::PayloadRow& row : inst::kPayload) {
+    const std::string installed = dir + "\\" + row.installed;
+    ASSERT_TRUE(file_exists(installed)) << installed;
+    EXPECT_TRUE(read_file(installed) == read_file(package() + "\\" + row.source)) << row.installed;
+    if (!row.link) continue;
+    const std::string link = program_group() + "\\" + row.link;
+    EXPECT_TRUE(file_exists(link)) << link;
+    if (!links.empty()) ::CopyFileA(link.c_str(), (links + "\\" + row.link).c_str(), FALSE);
   }
   ASSERT_TRUE(record().has_value());
   EXPECT_EQ(lower(*record()), lower(dir));
-
-  // The shortcuts, for lnkinfo after the run.
-  const std::string links = environment("TALVEX_LINKS_OUT");
-  for (const char* link : {"ReadMe.lnk", "Talvex.lnk", "Inspector.lnk", "Uninstall.lnk"}) {
-    const std::string path = program_group() + "\\" + link;
-    EXPECT_EQ(file_exists(path),
-              std::string(link) != "Inspector.lnk" || file_exists(package() + "\\Talvex.003"))
-        << path;
-    if (!links.empty()) ::CopyFileA(path.c_str(), (links + "\\" + link).c_str(), FALSE);
-  }
 
   // A reinstall empties the directory but for the recordings, and keeps the record.
   write_file(dir + "\\" + kVideo, "RIFF video");

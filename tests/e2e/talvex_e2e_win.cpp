@@ -10,7 +10,6 @@
 #include <string>
 #include <vector>
 
-#include "common/window_win.h"
 #include "tests/e2e/driver_win.h"
 #include "tests/e2e/e2e_support_win.h"
 
@@ -36,7 +35,7 @@ TalvexRun start_talvex(const ScratchFolder& folder, const std::string& arguments
 
 void close_talvex(TalvexRun& run) {
   post_command(run.window, 9001);  // File > Exit
-  ASSERT_TRUE(run.program.wait_exit().has_value());
+  EXPECT_EQ(run.program.wait_exit(), 0u);
 }
 
 TEST(Talvex, FirstStartWithoutConfiguration) {
@@ -46,7 +45,7 @@ TEST(Talvex, FirstStartWithoutConfiguration) {
   RECT rect;
   ::GetWindowRect(run.window, &rect);
   EXPECT_EQ(rect.top, 100);
-  EXPECT_EQ(rect.left, centre_x(349));
+  EXPECT_EQ(rect.left, centred_x(349));
   EXPECT_EQ(rect.right - rect.left, 349);
   EXPECT_EQ(rect.bottom - rect.top, 296);
   EXPECT_EQ(window_text(run.window), "Talvex Capture <none>");
@@ -446,7 +445,7 @@ TEST(Talvex, VersionOptionShowsTheBoxFirst) {
   HWND window = wait_window(kClass, nullptr, kDefaultTimeout, talvex.pid());
   ASSERT_NE(window, nullptr);
   post_command(window, 9001);
-  EXPECT_TRUE(talvex.wait_exit().has_value());
+  EXPECT_EQ(talvex.wait_exit(), 0u);
 }
 
 }  // namespace

@@ -1,8 +1,8 @@
 #!/usr/bin/env python3
 """Runs a Windows test program against a real FTP server (pyftpdlib) on 127.0.0.1, plus a
-server that accepts connections and never answers, then checks the FTP server's log:
-every data connection was active (PORT, never PASV) and every session that logged in
-was closed.
+server that accepts connections and never answers, then checks what the FTP server saw:
+every data connection was active (PORT, never PASV), and every session that logged in
+was closed by the client itself, before the next one logged in.
 
   run_with_ftp_server.py WINE TEST_EXE [test arguments...]
 
@@ -10,15 +10,19 @@ The test program learns the servers from TALVEX_FTP_PORT, TALVEX_FTP_HANG_PORT a
 TALVEX_FTP_HOME (the server's home folder as Wine names it), user "camera", password
 "s3cret". With TALVEX_FTP_ON_21=1 the same server also listens on the default FTP port 21
 when that port can be had (root, and nothing else on it); the test program then finds
-TALVEX_FTP_DEFAULT_PORT=21."""
+TALVEX_FTP_DEFAULT_PORT=21. A second FTP server with the same home and user listens on port 4464 of the
+loopback address TALVEX_FTP_WRAP_SERVER: that is where a port of 70000 cut to 16 bits
+would arrive."""
 import logging
 import os
 import re
 import socket
 import subprocess
 import sys
+import random
 import tempfile
 import threading
+import time
 
 from pyftpdlib.authorizers import DummyAuthorizer
 from pyftpdlib.handlers import FTPHandler
@@ -44,6 +48,57 @@ def hanging_server():
     return listener, held
 
 
+class Sessions:
+    """The logged-in sessions as the server saw them, counted as they open and close."""
+
+    def __init__(self):
+        self.sessions_lock = threading.Lock()  # guards the counts below
+        self.logins = 0
+        self.closed = 0
+        self.most_open = 0
+
+    def handler(self):
+        sessions = self
+
+        class CountingHandler(FTPHandler):
+            logged_in = False
+
+            def on_login(self, username):
+                with sessions.sessions_lock:
+                    self.logged_in = True
+                    sessions.logins += 1
+                    sessions.most_open = max(sessions.most_open, sessions.logins - sessions.closed)
+                super().on_login(username)
+
+            def close(self):
+                # Before the harness closes anything, every close is the client's: its QUIT,
+                # its own disconnect or the end of its process.
+                with sessions.sessions_lock:
+                    if self.logged_in:
+                        self.logged_in = False
+                        sessions.closed += 1
+                super().close()
+
+        return CountingHandler
+
+    def counts(self):
+        with self.sessions_lock:
+            return self.logins, self.closed, self.most_open
+
+
+def wrap_server(handler):
+    """An FTP server on port 4464 (70000 mod 65536) of a loopback address of its own, so
+    that parallel runs on one machine never meet there."""
+    for _ in range(50):
+        host = "127.%d.%d.%d" % (random.randint(1, 254), random.randint(0, 255),
+                                 random.randint(1, 254))
+        try:
+            return FTPServer((host, 70000 % 65536), handler)
+        except OSError:
+            continue
+    raise RuntimeError("no loopback address with port 4464 free")
+
+
 def main():
     wine, exe, *arguments = sys.argv[1:]
     with tempfile.TemporaryDirectory() as home:
@@ -57,7 +112,8 @@ def main():
 
         authorizer = DummyAuthorizer()
         authorizer.add_user("camera", "s3cret", home, perm="elradfmw")
-        handler = FTPHandler
+        sessions = Sessions()
+        handler = sessions.handler()
         handler.authorizer = authorizer
         server = FTPServer(("127.0.0.1", 0), handler)
         port = server.socket.getsockname()[1]
@@ -69,15 +125,25 @@ def main():
                 env["TALVEX_FTP_DEFAULT_PORT"] = "21"
             except OSError as e:
                 print(f"ftp server: port 21 not available ({e})")
+        wrap = wrap_server(handler)  # served by the same loop as the first
         threading.Thread(target=server.serve_forever, kwargs={"timeout": 0.2}, daemon=True).start()
         hang, held = hanging_server()
 
         env["TALVEX_FTP_PORT"] = str(port)
         env["TALVEX_FTP_HANG_PORT"] = str(hang.getsockname()[1])
         env["TALVEX_FTP_HOME"] = "Z:" + os.path.realpath(home).replace("/", "\\")
+        env["TALVEX_FTP_WRAP_SERVER"] = wrap.socket.getsockname()[0]
         result = subprocess.run([wine, exe, *arguments], env=env).returncode
 
-        server.close_all()
+        # The sessions as the client left them: a close it made shortly before its end
+        # may still be on its way.
+        deadline = time.monotonic() + 2
+        while time.monotonic() < deadline:
+            logins, closed, most_open = sessions.counts()
+            if closed == logins:
+                break
+            time.sleep(0.05)
+        server.close_all()  # both servers and every session still open
         hang.close()
         for c in held:
             c.close()
@@ -92,12 +158,15 @@ def main():
         failures.append("a passive data connection was asked for")
     if "STOR" in received and "PORT" not in received and "EPRT" not in received:
         failures.append("stored without an active data connection")
-    logins = len(re.findall(r"USER 'camera' logged in", log))
-    closed = len(re.findall(r"FTP session closed", log))
-    print(f"ftp server: {logins} logins, {closed} sessions closed, "
+    print(f"ftp server: {logins} logins, {closed} sessions closed by the client, "
+          f"at most {most_open} open at once, "
           f"{received.count('STOR')} stores, {received.count('PORT')} PORT")
     if closed < logins:
         failures.append(f"{logins - closed} sessions left open")
+    # A session left open shows even when the end of the process closes it later: the next
+    # one logs in beside it.
+    if most_open > 1:
+        failures.append(f"{most_open} sessions open at once")
     for f in failures:
         print("FAIL", f)
     return result or (1 if failures else 0)
