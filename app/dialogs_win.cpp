@@ -19,7 +19,6 @@
 namespace talvex {
 namespace {
 
-constexpr int kCompressorUnusable = 36;
 constexpr int kSliderMin = 1;
 constexpr int kSliderMax = 20;
 
@@ -190,7 +189,7 @@ void compressor_ok(HWND dialog) {
   const int r = build_capture_graph(device.c_str(), chosen.c_str());
   if (r == msg::kOk) {
     ::SetDlgItemTextA(dialog, IDC_CURRENT_COMPRESSOR, p.settings.compressor.c_str());
-    if (!(p.settings.compressor == chosen)) show(dialog, kCompressorUnusable);
+    if (!(p.settings.compressor == chosen)) show(dialog, msg::kCompressorUnusable);
   } else {
     show(dialog, r);
     log_message(r);

@@ -18,9 +18,9 @@
 #include <string>
 #include <vector>
 
+#include "capture/file_writer_dshow.h"
 #include "common/com_ptr_win.h"
 #include "common/sample_grabber_win.h"
-#include "filters/file_writer_dshow.h"
 #include "filters/filter_ids.h"
 #include "filters/frame_format.h"
 #include "filters/test_scene.h"
