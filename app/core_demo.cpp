@@ -19,7 +19,9 @@ class NoDeviceSteps : public talvex::CaptureSteps {
   int grab_frame() override { return talvex::msg::kGrabberFailed; }
   int write_frame_file(int) override { return talvex::msg::kBmpFileFailed; }
   int make_snapshot(int) override { return talvex::msg::kJpgFileFailed; }
-  int start_upload(const char*, const talvex::FtpTexts&) override { return 38; }
+  int start_upload(const char*, const talvex::FtpTexts&) override {
+    return talvex::msg::kFtpNoSession;
+  }
   bool finished_upload(int&) override { return false; }
   bool detect_motion() override { return false; }
   void request_recording_start() override {}

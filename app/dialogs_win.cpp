@@ -19,7 +19,6 @@
 namespace talvex {
 namespace {
 
-constexpr int kCompressorUnusable = 36;
 constexpr int kSliderMin = 1;
 constexpr int kSliderMax = 20;
 // The most characters of the capture dialog's folder edit that OK takes.
@@ -198,7 +197,7 @@ void compressor_ok(HWND dialog) {
   graph_chosen();
   if (r == msg::kOk) {
     ::SetDlgItemTextA(dialog, IDC_CURRENT_COMPRESSOR, p.settings.compressor.c_str());
-    if (!(p.settings.compressor == chosen)) show(dialog, kCompressorUnusable);
+    if (!(p.settings.compressor == chosen)) show(dialog, msg::kCompressorUnusable);
   } else {
     show(dialog, r);
     log_message(r);

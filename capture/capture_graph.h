@@ -49,6 +49,11 @@ class CaptureGraph : public RecordingGraph, public FrameSource {
 // The platform's capture graph for the settings record, showing its preview in `owner`.
 std::unique_ptr<CaptureGraph> make_capture_graph(Settings& settings, WindowHandle owner,
                                                  LogFunction log);
+// How many times the graphs of this process entered a fall-back for a platform call that
+// failed (SetOutputFileName, ControlStream): the hand-built multiplexer and writer, or
+// the capture branch taken out and put back in. Tests read it to tell the paths apart.
+int capture_graph_fallback_entries();
+
 // The platform's device enumerator for the catalogue.
 std::unique_ptr<DeviceEnumerator> make_device_enumerator();
 

@@ -7,7 +7,8 @@
 //  - ControlStream unavailable: the capture stream is held off by taking the capture
 //    branch out of the graph, and let flow by putting a fresh branch in (a fresh
 //    multiplexer per recording, whose file is then written anew).
-// On a system whose calls succeed, only the regular calls run.
+// On a system whose calls succeed, only the regular calls run. Each entry into a
+// fall-back is counted (capture_graph_fallback_entries), so tests can tell the paths apart.
 #include "capture/capture_graph.h"
 
 #include <dshow.h>
@@ -16,15 +17,16 @@
 #include <cstring>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "app/talvex_messages.h"
 #include "capture/dshow_devices_dshow.h"
+#include "capture/file_writer_dshow.h"
 #include "capture/grabber_type_dshow.h"
 #include "capture/graph_file_dshow.h"
 #include "capture/working_files.h"
 #include "common/com_ptr_win.h"
 #include "common/sample_grabber_win.h"
-#include "filters/file_writer_dshow.h"
 
 namespace talvex {
 namespace {
@@ -34,19 +36,22 @@ constexpr wchar_t kTempRecordingWide[] = L"Talvex_tmp.avi";
 constexpr LONG kPreviewLeft = 10, kPreviewTop = 5, kPreviewWidth = 320, kPreviewHeight = 240;
 constexpr DWORDLONG kCaptureFileSize = 1024;
 
-constexpr int kNoGraphManager = 5;
-constexpr int kNoGraphBuilder = 6;
-constexpr int kNoDeviceEnumerator = 7;
-constexpr int kNoVideoDevices = 8;
-constexpr int kNoSampleGrabber = 10;
-constexpr int kNoSampleCapture = 11;
-constexpr int kGraphFileFailed = 12;
-constexpr int kCompressorNotFound = 19;
-constexpr int kCompressorNotAdded = 20;
-constexpr int kDeviceNotFound = 24;
-constexpr int kCompressorNotConnected = 27;
-constexpr int kDeviceUnusableCompressed = 34;
-constexpr int kDeviceUnusable = 35;
+using msg::kCompressorNotAdded;
+using msg::kCompressorNotConnected;
+using msg::kCompressorNotFound;
+using msg::kDeviceNotFound;
+using msg::kDeviceUnusable;
+using msg::kDeviceUnusableCompressed;
+using msg::kGraphFileFailed;
+using msg::kNoDeviceEnumerator;
+using msg::kNoGraphBuilder;
+using msg::kNoGraphManager;
+using msg::kNoSampleCapture;
+using msg::kNoSampleGrabber;
+using msg::kNoVideoDevices;
+
+// Entries into the fall-backs, for the tests.
+std::atomic<int> fallback_entries{0};
 
 template <typename T>
 HRESULT create(REFCLSID clsid, REFIID iid, ComPtr<T>& out) {
@@ -115,39 +120,50 @@ class SampleCounter final : public ISampleGrabberCB {
   LONG references_ = 1;
 };
 
-class DshowCaptureGraph final : public CaptureGraph {
+// The objects of one built graph. A build fills a fresh set and hands it over only when
+// it succeeded; a failed set is torn down where it was made.
+class GraphParts {
  public:
-  DshowCaptureGraph(Settings& settings, WindowHandle owner, LogFunction log)
-      : settings_(settings), owner_(static_cast<HWND>(owner)), log_(log) {}
-  ~DshowCaptureGraph() override { release(); }
+  GraphParts(Settings& settings, HWND owner, LogFunction log)
+      : settings_(settings), owner_(owner), log_(log) {}
+  GraphParts(const GraphParts&) = delete;
+  GraphParts& operator=(const GraphParts&) = delete;
+  ~GraphParts() { release(); }
 
-  int build(const char* device_name, const char* compressor_name) override;
-  void release() override;
-  bool built() const override { return static_cast<bool>(graph_); }
-  long save_graph_file(const char* file_name) override;
-  void show_video_properties(WindowHandle owner) override;
-  unsigned long sample_count() const override {
-    std::lock_guard<std::mutex> lock(grabber_lock_);
-    return sample_counter_ ? sample_counter_->samples.load() : 0;
+  int build(const char* device_name, const char* compressor_name);
+  void release();
+  long save_graph_file(const char* file_name) {
+    return talvex::save_graph_file(graph_.get(), file_name);
   }
-  bool take_device_lost_events() override;
 
-  bool has_device() const override { return !(settings_.video_device == kNoneName); }
-  void stop() override;
-  void run() override;
-  void let_capture_flow() override;
-  void hold_capture_off() override;
-  void recreate_capture_file() override;
-  bool capture_format(RecordingFormat& format) override;
+  void stop();
+  void run();
+  void let_capture_flow();
+  void hold_capture_off();
+  void recreate_capture_file();
 
-  bool has_grabber() const override { return static_cast<bool>(published_grabber()); }
-  bool grabbed_size(long& size) override;
-  bool copy_grabbed(void* bytes, long& size) override;
-  bool grabbed_format(GrabbedFormat& format) override;
+  ComPtr<IGraphBuilder> graph_;
+  ComPtr<ICaptureGraphBuilder2> builder_;
+  ComPtr<IBaseFilter> capture_filter_;
+  ComPtr<IBaseFilter> grabber_filter_;
+  ComPtr<ISampleGrabber> grabber_;
+  ComPtr<IBaseFilter> compressor_filter_;
+  ComPtr<IBaseFilter> multiplexer_;
+  ComPtr<IFileSinkFilter> file_sink_;
+  ComPtr<IBaseFilter> own_writer_;
+  ComPtr<IVideoWindow> video_window_;
+  ComPtr<IMediaControl> media_control_;
+  ComPtr<IMediaEventEx> media_events_;
+  ComPtr<SampleCounter> sample_counter_;
 
  private:
   void log(int number) const {
     if (log_) log_(number);
+  }
+  // A failure that becomes a message number: the platform's result goes to the trace.
+  int fail(int number, HRESULT hr) const {
+    trace_failure(number, hr);
+    return number;
   }
   void no_device_or_compressor() {
     settings_.video_device = kNoneName;
@@ -163,14 +179,68 @@ class DshowCaptureGraph final : public CaptureGraph {
   int build_capture_branch(const char* compressor_name);
   void take_capture_branch_out();
   HRESULT put_capture_branch_in();
+  void remove_every_filter();
 
+  Settings& settings_;
+  HWND owner_;
+  LogFunction log_;
+
+  // Fall-back in use for this graph.
+  bool hold_by_removal_ = false;    // ControlStream failed
+  bool capture_branch_in_ = false;  // the branch is in the graph (removal mode)
+};
+
+class DshowCaptureGraph final : public CaptureGraph {
+ public:
+  DshowCaptureGraph(Settings& settings, WindowHandle owner, LogFunction log)
+      : settings_(settings), owner_(static_cast<HWND>(owner)), log_(log) {}
+  ~DshowCaptureGraph() override { release(); }
+
+  int build(const char* device_name, const char* compressor_name) override;
+  void release() override;
+  bool built() const override { return static_cast<bool>(parts_); }
+  long save_graph_file(const char* file_name) override;
+  void show_video_properties(WindowHandle owner) override;
+
+  bool has_device() const override { return !(settings_.video_device == kNoneName); }
+  void stop() override {
+    if (parts_) parts_->stop();
+  }
+  void run() override {
+    if (parts_) parts_->run();
+  }
+  void let_capture_flow() override {
+    if (parts_) parts_->let_capture_flow();
+  }
+  void hold_capture_off() override {
+    if (parts_) parts_->hold_capture_off();
+  }
+  void recreate_capture_file() override {
+    if (parts_) parts_->recreate_capture_file();
+  }
+
+  unsigned long sample_count() const override {
+    std::lock_guard<std::mutex> lock(grabber_lock_);
+    return published_counter_ ? published_counter_->samples.load() : 0;
+  }
+  bool take_device_lost_events() override;
+  bool capture_format(RecordingFormat& format) override;
+
+  bool has_grabber() const override { return static_cast<bool>(published_grabber()); }
+  bool grabbed_size(long& size) override;
+  bool copy_grabbed(void* bytes, long& size) override;
+  bool grabbed_format(GrabbedFormat& format) override;
+
+ private:
   ComPtr<ISampleGrabber> published_grabber() const {
     std::lock_guard<std::mutex> lock(grabber_lock_);
     return published_grabber_;
   }
-  void publish_grabber(const ComPtr<ISampleGrabber>& grabber) {
+  void publish_grabber(const ComPtr<ISampleGrabber>& grabber,
+                       const ComPtr<SampleCounter>& counter) {
     std::lock_guard<std::mutex> lock(grabber_lock_);
     published_grabber_ = grabber;
+    published_counter_ = counter;
   }
 
   Settings& settings_;
@@ -178,44 +248,97 @@ class DshowCaptureGraph final : public CaptureGraph {
   LogFunction log_;
 
   // The grabber of a running graph, as the capture thread sees it, and its sample count.
-  mutable std::mutex grabber_lock_;  // guards published_grabber_ and sample_counter_
+  mutable std::mutex grabber_lock_;  // guards published_grabber_ and published_counter_
   ComPtr<ISampleGrabber> published_grabber_;
-  ComPtr<SampleCounter> sample_counter_;
+  ComPtr<SampleCounter> published_counter_;
 
-  ComPtr<IGraphBuilder> graph_;
-  ComPtr<ICaptureGraphBuilder2> builder_;
-  ComPtr<IBaseFilter> capture_filter_;
-  ComPtr<IBaseFilter> grabber_filter_;
-  ComPtr<ISampleGrabber> grabber_;
-  ComPtr<IBaseFilter> compressor_filter_;
-  ComPtr<IBaseFilter> multiplexer_;
-  ComPtr<IFileSinkFilter> file_sink_;
-  ComPtr<IBaseFilter> own_writer_;
-  ComPtr<IVideoWindow> video_window_;
-  ComPtr<IMediaControl> media_control_;
-  ComPtr<IMediaEventEx> media_events_;
-
-  // Fall-back in use for this graph.
-  bool hold_by_removal_ = false;    // ControlStream failed
-  bool capture_branch_in_ = false;  // the branch is in the graph (removal mode)
+  // The graph, present only after a build that succeeded with a device.
+  std::unique_ptr<GraphParts> parts_;
 };
 
 int DshowCaptureGraph::build(const char* device_name, const char* compressor_name) {
+  // Callers release first; a graph still held goes now, its grabber first.
+  release();
+  auto parts = std::make_unique<GraphParts>(settings_, owner_, log_);
+  const int result = parts->build(device_name, compressor_name);
+  // A failed build tears its parts down here; a build for "<none>" leaves no graph.
+  if (result != msg::kOk || !parts->graph_) return result;
+  parts_ = std::move(parts);
+  publish_grabber(parts_->grabber_, parts_->sample_counter_);
+  return msg::kOk;
+}
+
+void DshowCaptureGraph::release() {
+  publish_grabber({}, {});
+  parts_.reset();
+}
+
+bool DshowCaptureGraph::take_device_lost_events() {
+  IMediaEventEx* events = parts_ ? parts_->media_events_.get() : nullptr;
+  if (!events) return false;
+  bool lost = false;
+  long code = 0;
+  LONG_PTR first = 0, second = 0;
+  while (events->GetEvent(&code, &first, &second, 0) == S_OK) {
+    if ((code == EC_DEVICE_LOST && second == 0) || code == EC_ERRORABORT) lost = true;
+    events->FreeEventParams(code, first, second);
+  }
+  return lost;
+}
+
+// The type on the multiplexer's connected input: what the temporary file holds.
+bool DshowCaptureGraph::capture_format(RecordingFormat& format) {
+  if (!parts_ || !parts_->multiplexer_) return false;
+  ComPtr<IEnumPins> pins;
+  if (FAILED(parts_->multiplexer_->EnumPins(&pins))) return false;
+  ComPtr<IPin> pin;
+  while (pins->Next(1, &pin, nullptr) == S_OK) {
+    PIN_DIRECTION direction;
+    AM_MEDIA_TYPE type{};
+    if (FAILED(pin->QueryDirection(&direction)) || direction != PINDIR_INPUT ||
+        pin->ConnectionMediaType(&type) != S_OK) {
+      continue;
+    }
+    const bool video = IsEqualGUID(type.majortype, MEDIATYPE_Video) && type.pbFormat;
+    if (video) {
+      std::memcpy(format.major_type.data(), &type.majortype, 16);
+      std::memcpy(format.sub_type.data(), &type.subtype, 16);
+      std::memcpy(format.format_type.data(), &type.formattype, 16);
+      format.format.assign(type.pbFormat, type.pbFormat + type.cbFormat);
+      format.frame_period = 0;
+      if (IsEqualGUID(type.formattype, FORMAT_VideoInfo) &&
+          type.cbFormat >= sizeof(VIDEOINFOHEADER)) {
+        format.frame_period =
+            reinterpret_cast<const VIDEOINFOHEADER*>(type.pbFormat)->AvgTimePerFrame;
+      }
+    }
+    free_media_type(type);
+    if (video) return true;
+  }
+  return false;
+}
+
+long DshowCaptureGraph::save_graph_file(const char* file_name) {
+  return talvex::save_graph_file(parts_ ? parts_->graph_.get() : nullptr, file_name);
+}
+
+int GraphParts::build(const char* device_name, const char* compressor_name) {
+  HRESULT hr = S_OK;
   // 1. No device: nothing to build.
   if (std::string_view(device_name) == kNoneName) {
     no_device_or_compressor();
     return msg::kOk;
   }
   // 2-3. Graph and capture graph builder.
-  if (FAILED(create(CLSID_FilterGraph, IID_IGraphBuilder, graph_))) {
+  if (FAILED(hr = create(CLSID_FilterGraph, IID_IGraphBuilder, graph_))) {
     graph_.reset();
     no_device_or_compressor();
-    return kNoGraphManager;
+    return fail(kNoGraphManager, hr);
   }
-  if (FAILED(create(CLSID_CaptureGraphBuilder2, IID_ICaptureGraphBuilder2, builder_))) {
+  if (FAILED(hr = create(CLSID_CaptureGraphBuilder2, IID_ICaptureGraphBuilder2, builder_))) {
     builder_.reset();
     no_device_or_compressor();
-    return kNoGraphBuilder;
+    return fail(kNoGraphBuilder, hr);
   }
   builder_->SetFiltergraph(graph_.get());
 
@@ -223,49 +346,45 @@ int DshowCaptureGraph::build(const char* device_name, const char* compressor_nam
   {
     ComPtr<ICreateDevEnum> enumerator;
     ComPtr<IEnumMoniker> monikers;
-    const HRESULT hr = open_device_category(CLSID_VideoInputDeviceCategory, enumerator, monikers);
+    hr = open_device_category(CLSID_VideoInputDeviceCategory, enumerator, monikers);
     if (!enumerator) {
       no_device_or_compressor();
-      return kNoDeviceEnumerator;
+      return fail(kNoDeviceEnumerator, hr);
     }
     if (hr != S_OK) {
       no_device_or_compressor();
-      return kNoVideoDevices;
+      return fail(kNoVideoDevices, hr);
     }
     ComPtr<IMoniker> moniker = find_by_name(monikers.get(), device_name, kDeviceNameBuffer);
     if (!moniker) {
       settings_.video_device = kNoneName;
-      return kDeviceNotFound;
+      return fail(kDeviceNotFound, S_FALSE);
     }
     settings_.video_device = device_name;
-    moniker->BindToObject(nullptr, nullptr, IID_IBaseFilter, capture_filter_.out_void());
+    hr = moniker->BindToObject(nullptr, nullptr, IID_IBaseFilter, capture_filter_.out_void());
     if (!capture_filter_) {
       settings_.video_device = kNoneName;
-      return kDeviceNotFound;
+      return fail(kDeviceNotFound, hr);
     }
     graph_->AddFilter(capture_filter_.get(), L"Video Capture");
   }
 
   // 8-10. The sample grabber at the screen's depth, buffering every sample.
-  if (FAILED(create(CLSID_SampleGrabber, IID_IBaseFilter, grabber_filter_))) {
+  if (FAILED(hr = create(CLSID_SampleGrabber, IID_IBaseFilter, grabber_filter_))) {
     grabber_filter_.reset();
-    return kNoSampleGrabber;
+    return fail(kNoSampleGrabber, hr);
   }
   grabber_ = grabber_filter_.query<ISampleGrabber>(IID_ISampleGrabber);
-  if (!grabber_) return kNoSampleGrabber;
+  if (!grabber_) return fail(kNoSampleGrabber, E_NOINTERFACE);
   AM_MEDIA_TYPE type{};
   type.majortype = MEDIATYPE_Video;
   type.subtype = grabber_subtype(dshow_calls().screen_bits());
   grabber_->SetMediaType(&type);
   graph_->AddFilter(grabber_filter_.get(), L"Sample Grabber");
-  if (grabber_->SetBufferSamples(TRUE) != S_OK) return kNoSampleCapture;
-  {
-    ComPtr<SampleCounter> counter(new SampleCounter);
-    counter->Release();  // the ComPtr took its own reference
-    grabber_->SetCallback(counter.get(), 0);
-    std::lock_guard<std::mutex> lock(grabber_lock_);
-    sample_counter_ = counter;
-  }
+  if ((hr = grabber_->SetBufferSamples(TRUE)) != S_OK) return fail(kNoSampleCapture, hr);
+  sample_counter_ = ComPtr<SampleCounter>(new SampleCounter);
+  sample_counter_->Release();  // the ComPtr took its own reference
+  grabber_->SetCallback(sample_counter_.get(), 0);
 
   // 11. Preview through the grabber into the default video renderer.
   builder_->RenderStream(&PIN_CATEGORY_PREVIEW, &MEDIATYPE_Video, capture_filter_.get(),
@@ -293,37 +412,41 @@ int DshowCaptureGraph::build(const char* device_name, const char* compressor_nam
     media_events_->SetNotifyWindow(reinterpret_cast<OAHWND>(owner_), kGraphEventMessage, 0);
   }
   if (settings_.save_graph && save_graph_file(kGraphFileName) == E_FAIL) {
+    trace_failure(kGraphFileFailed, E_FAIL);
     log(kGraphFileFailed);
   }
   if (media_control_) media_control_->Run();
-  publish_grabber(grabber_);
   return msg::kOk;
 }
 
-void DshowCaptureGraph::find_compressor(const char* compressor_name) {
+void GraphParts::find_compressor(const char* compressor_name) {
   ComPtr<ICreateDevEnum> enumerator;
   ComPtr<IEnumMoniker> monikers;
-  const HRESULT hr = open_device_category(CLSID_VideoCompressorCategory, enumerator, monikers);
+  HRESULT hr = open_device_category(CLSID_VideoCompressorCategory, enumerator, monikers);
   if (hr != S_OK) {
     no_compressor();
     return;
   }
   ComPtr<IMoniker> moniker = find_by_name(monikers.get(), compressor_name, kCompressorNameBuffer);
+  hr = S_FALSE;
   if (moniker)
-    moniker->BindToObject(nullptr, nullptr, IID_IBaseFilter, compressor_filter_.out_void());
+    hr = moniker->BindToObject(nullptr, nullptr, IID_IBaseFilter, compressor_filter_.out_void());
   if (!compressor_filter_) {
+    trace_failure(kCompressorNotFound, hr);
     log(kCompressorNotFound);
     no_compressor();
     return;
   }
-  if (graph_->AddFilter(compressor_filter_.get(), L"Compressor") != S_OK) {
+  if ((hr = graph_->AddFilter(compressor_filter_.get(), L"Compressor")) != S_OK) {
     compressor_filter_.reset();
     no_compressor();
+    trace_failure(kCompressorNotAdded, hr);
     log(kCompressorNotAdded);
   }
 }
 
-HRESULT DshowCaptureGraph::add_own_avi_sink() {
+HRESULT GraphParts::add_own_avi_sink() {
+  ++fallback_entries;
   ComPtr<IBaseFilter> multiplexer;
   HRESULT hr = create(CLSID_AviDest, IID_IBaseFilter, multiplexer);
   if (FAILED(hr)) return hr;
@@ -354,7 +477,7 @@ HRESULT DshowCaptureGraph::add_own_avi_sink() {
 
 // Connects the capture stream into the multiplexer, through the compressor when given. A
 // failed attempt takes the compressor out again, so the capture pin is free for the next.
-HRESULT DshowCaptureGraph::render_capture(IBaseFilter* compressor) {
+HRESULT GraphParts::render_capture(IBaseFilter* compressor) {
   // A sink that could not be built (a full disk) is never handed to the builder: with no
   // sink it would render into a null filter and read through it.
   if (!multiplexer_) {
@@ -367,7 +490,7 @@ HRESULT DshowCaptureGraph::render_capture(IBaseFilter* compressor) {
   return hr;
 }
 
-int DshowCaptureGraph::build_capture_branch(const char* compressor_name) {
+int GraphParts::build_capture_branch(const char* compressor_name) {
   // 12. The compressor, when compression is on.
   if (settings_.compression_enabled) find_compressor(compressor_name);
 
@@ -381,12 +504,14 @@ int DshowCaptureGraph::build_capture_branch(const char* compressor_name) {
   }
 
   // 14. Capture into the multiplexer, compressed when possible.
+  HRESULT hr = S_OK;
   if (settings_.compression_enabled) {
-    if (render_capture(compressor_filter_.get()) == S_OK) {
+    if ((hr = render_capture(compressor_filter_.get())) == S_OK) {
       settings_.compressor = compressor_name;
     } else {
       compressor_filter_.reset();
       no_compressor();
+      trace_failure(kCompressorNotConnected, hr);
       log(kCompressorNotConnected);
       // A multiplexer of our own that saw a failed connection is replaced by a fresh one.
       if (own_writer_) {
@@ -397,14 +522,14 @@ int DshowCaptureGraph::build_capture_branch(const char* compressor_name) {
         file_sink_.reset();
         add_own_avi_sink();
       }
-      if (render_capture(nullptr) != S_OK) {
+      if ((hr = render_capture(nullptr)) != S_OK) {
         settings_.video_device = kNoneName;
-        return kDeviceUnusableCompressed;
+        return fail(kDeviceUnusableCompressed, hr);
       }
     }
-  } else if (render_capture(nullptr) != S_OK) {
+  } else if ((hr = render_capture(nullptr)) != S_OK) {
     settings_.video_device = kNoneName;
-    return kDeviceUnusable;
+    return fail(kDeviceUnusable, hr);
   }
 
   // 15. Hold the capture stream off.
@@ -419,8 +544,9 @@ int DshowCaptureGraph::build_capture_branch(const char* compressor_name) {
   return msg::kOk;
 }
 
-void DshowCaptureGraph::take_capture_branch_out() {
+void GraphParts::take_capture_branch_out() {
   if (!capture_branch_in_) return;
+  ++fallback_entries;
   // Removing the filters disconnects them; releasing our writer closes the file.
   if (compressor_filter_) graph_->RemoveFilter(compressor_filter_.get());
   if (multiplexer_) graph_->RemoveFilter(multiplexer_.get());
@@ -431,8 +557,9 @@ void DshowCaptureGraph::take_capture_branch_out() {
   capture_branch_in_ = false;
 }
 
-HRESULT DshowCaptureGraph::put_capture_branch_in() {
+HRESULT GraphParts::put_capture_branch_in() {
   if (capture_branch_in_) return S_OK;
+  ++fallback_entries;
   HRESULT hr = add_own_avi_sink();
   if (FAILED(hr)) return hr;
   if (compressor_filter_) {
@@ -448,23 +575,26 @@ HRESULT DshowCaptureGraph::put_capture_branch_in() {
   return hr;
 }
 
-void DshowCaptureGraph::release() {
-  publish_grabber({});
+// The dialogs release a running graph: it is stopped first, and every filter leaves the
+// graph (which disconnects it and lets a file writer close its file) before the pointers
+// go. Safe to call again.
+void GraphParts::release() {
+  if (graph_) {
+    if (auto control = graph_.query<IMediaControl>(IID_IMediaControl)) control->Stop();
+  }
   if (media_events_) {
     media_events_->SetNotifyWindow(0, 0, 0);
     media_events_.reset();
   }
   if (grabber_) grabber_->SetCallback(nullptr, 0);
-  {
-    std::lock_guard<std::mutex> lock(grabber_lock_);
-    sample_counter_.reset();
-  }
+  sample_counter_.reset();
   media_control_.reset();
   if (video_window_) {
     video_window_->put_Visible(OAFALSE);
     video_window_->put_Owner(0);
     video_window_.reset();
   }
+  remove_every_filter();
   compressor_filter_.reset();
   multiplexer_.reset();
   file_sink_.reset();
@@ -478,18 +608,30 @@ void DshowCaptureGraph::release() {
   capture_branch_in_ = false;
 }
 
-void DshowCaptureGraph::stop() {
+void GraphParts::remove_every_filter() {
+  if (!graph_) return;
+  // Listed first: removing a filter puts an open enumeration out of step.
+  std::vector<ComPtr<IBaseFilter>> filters;
+  ComPtr<IEnumFilters> listing;
+  if (SUCCEEDED(graph_->EnumFilters(&listing)) && listing) {
+    ComPtr<IBaseFilter> filter;
+    while (listing->Next(1, &filter, nullptr) == S_OK) filters.push_back(filter);
+  }
+  for (const auto& filter : filters) graph_->RemoveFilter(filter.get());
+}
+
+void GraphParts::stop() {
   if (!media_control_) return;
   media_control_->Stop();
   // The multiplexer has finished the file; closing it makes the copy complete.
   if (hold_by_removal_) take_capture_branch_out();
 }
 
-void DshowCaptureGraph::run() {
+void GraphParts::run() {
   if (media_control_) media_control_->Run();
 }
 
-void DshowCaptureGraph::let_capture_flow() {
+void GraphParts::let_capture_flow() {
   if (!builder_) return;
   if (hold_by_removal_) {
     put_capture_branch_in();
@@ -500,7 +642,7 @@ void DshowCaptureGraph::let_capture_flow() {
                           &never, 0, 0);
 }
 
-void DshowCaptureGraph::hold_capture_off() {
+void GraphParts::hold_capture_off() {
   if (!builder_) return;
   if (hold_by_removal_) {
     take_capture_branch_out();
@@ -511,69 +653,23 @@ void DshowCaptureGraph::hold_capture_off() {
                           nullptr, 0, 0);
 }
 
-void DshowCaptureGraph::recreate_capture_file() {
+void GraphParts::recreate_capture_file() {
   // A fresh branch writes its file anew; only the regular branch needs this.
   if (builder_ && !hold_by_removal_) builder_->AllocCapFile(kTempRecordingWide, kCaptureFileSize);
 }
 
-bool DshowCaptureGraph::take_device_lost_events() {
-  if (!media_events_) return false;
-  bool lost = false;
-  long code = 0;
-  LONG_PTR first = 0, second = 0;
-  while (media_events_->GetEvent(&code, &first, &second, 0) == S_OK) {
-    if ((code == EC_DEVICE_LOST && second == 0) || code == EC_ERRORABORT) lost = true;
-    media_events_->FreeEventParams(code, first, second);
-  }
-  return lost;
-}
-
-// The type on the multiplexer's connected input: what the temporary file holds.
-bool DshowCaptureGraph::capture_format(RecordingFormat& format) {
-  if (!multiplexer_) return false;
-  ComPtr<IEnumPins> pins;
-  if (FAILED(multiplexer_->EnumPins(&pins))) return false;
-  ComPtr<IPin> pin;
-  while (pins->Next(1, &pin, nullptr) == S_OK) {
-    PIN_DIRECTION direction;
-    AM_MEDIA_TYPE type{};
-    if (FAILED(pin->QueryDirection(&direction)) || direction != PINDIR_INPUT ||
-        pin->ConnectionMediaType(&type) != S_OK) {
-      continue;
-    }
-    const bool video = IsEqualGUID(type.majortype, MEDIATYPE_Video) && type.pbFormat;
-    if (video) {
-      std::memcpy(format.major_type.data(), &type.majortype, 16);
-      std::memcpy(format.sub_type.data(), &type.subtype, 16);
-      std::memcpy(format.format_type.data(), &type.formattype, 16);
-      format.format.assign(type.pbFormat, type.pbFormat + type.cbFormat);
-      format.frame_period = 0;
-      if (IsEqualGUID(type.formattype, FORMAT_VideoInfo) &&
-          type.cbFormat >= sizeof(VIDEOINFOHEADER)) {
-        format.frame_period =
-            reinterpret_cast<const VIDEOINFOHEADER*>(type.pbFormat)->AvgTimePerFrame;
-      }
-    }
-    free_media_type(type);
-    if (video) return true;
-  }
-  return false;
-}
-
-long DshowCaptureGraph::save_graph_file(const char* file_name) {
-  return talvex::save_graph_file(graph_.get(), file_name);
-}
-
 void DshowCaptureGraph::show_video_properties(WindowHandle owner) {
-  if (settings_.video_device == kNoneName || !capture_filter_) return;
+  IBaseFilter* capture_filter = parts_ ? parts_->capture_filter_.get() : nullptr;
+  if (settings_.video_device == kNoneName || !capture_filter) return;
+  ComPtr<IBaseFilter> filter(capture_filter);
   ComPtr<ISpecifyPropertyPages> pages =
-      capture_filter_.query<ISpecifyPropertyPages>(IID_ISpecifyPropertyPages);
+      filter.query<ISpecifyPropertyPages>(IID_ISpecifyPropertyPages);
   if (!pages) return;
   FILTER_INFO info{};
-  capture_filter_->QueryFilterInfo(&info);
+  filter->QueryFilterInfo(&info);
   ComPtr<IFilterGraph> info_graph;
   info_graph.attach(info.pGraph);
-  ComPtr<IUnknown> object = capture_filter_.query<IUnknown>(IID_IUnknown);
+  ComPtr<IUnknown> object = filter.query<IUnknown>(IID_IUnknown);
   CAUUID ids{};
   pages->GetPages(&ids);
   pages.reset();
@@ -615,6 +711,8 @@ bool DshowCaptureGraph::grabbed_format(GrabbedFormat& format) {
 }
 
 }  // namespace
+
+int capture_graph_fallback_entries() { return fallback_entries.load(); }
 
 std::unique_ptr<CaptureGraph> make_capture_graph(Settings& settings, WindowHandle owner,
                                                  LogFunction log) {

@@ -50,25 +50,27 @@ bool write_table(std::FILE* file, const Table& table) {
 }  // namespace
 
 int list_video_devices(DeviceEnumerator& enumerator, DeviceTable& devices) {
-  return list_names(enumerator, DeviceCategory::kVideoInput, kDeviceNameBuffer, {21, 22, 23},
-                    devices);
+  return list_names(
+      enumerator, DeviceCategory::kVideoInput, kDeviceNameBuffer,
+      {msg::kDeviceListNoEnumerator, msg::kDeviceListNotEnumerable, msg::kDeviceListNoName},
+      devices);
 }
 
 int list_video_compressors(DeviceEnumerator& enumerator, CompressorTable& compressors) {
   return list_names(enumerator, DeviceCategory::kVideoCompressor, kCompressorNameBuffer,
-                    {29, 30, 31}, compressors);
+                    {msg::kCompressorListNoEnumerator, msg::kCompressorListNotEnumerable,
+                     msg::kCompressorListNoName},
+                    compressors);
 }
 
 int write_list_file(const DeviceTable& devices, const CompressorTable& compressors) {
-  constexpr int kListWritten = 33;
-  constexpr int kListFailed = 32;
   ScopedFile file(system_calls().open_file(kListFileName, "w+b"));
-  if (!file) return kListFailed;
+  if (!file) return msg::kListFileFailed;
   bool written = write_table(file.get(), devices);
   written = write_table(file.get(), compressors) && written;
   written = file.close() && written;
   // A list cut short by a full disk is reported rather than claimed as written.
-  return written ? kListWritten : kListFailed;
+  return written ? msg::kListFileWritten : msg::kListFileFailed;
 }
 
 }  // namespace talvex

@@ -1,7 +1,9 @@
 #include "capture/dshow_devices_dshow.h"
 
+#include <cstdio>
 #include <vector>
 
+#include "app/talvex_messages.h"
 #include "capture/capture_graph.h"
 #include "capture/grabber_type_dshow.h"
 
@@ -20,9 +22,15 @@ class DshowDeviceEnumerator final : public DeviceEnumerator {
   Open open(DeviceCategory category) override {
     const CLSID& id = category == DeviceCategory::kVideoInput ? CLSID_VideoInputDeviceCategory
                                                               : CLSID_VideoCompressorCategory;
+    const bool devices = category == DeviceCategory::kVideoInput;
     const HRESULT hr = open_device_category(id, enumerator_, monikers_);
-    if (!enumerator_) return Open::kNoEnumerator;
+    if (!enumerator_) {
+      trace_failure(devices ? msg::kDeviceListNoEnumerator : msg::kCompressorListNoEnumerator, hr);
+      return Open::kNoEnumerator;
+    }
     if (hr != S_OK) {
+      trace_failure(devices ? msg::kDeviceListNotEnumerable : msg::kCompressorListNotEnumerable,
+                    hr);
       enumerator_.reset();
       return Open::kNotEnumerable;
     }
@@ -50,6 +58,13 @@ class DshowDeviceEnumerator final : public DeviceEnumerator {
 DshowCalls& dshow_calls() {
   static DshowCalls calls{::CoCreateInstance, screen_bits};
   return calls;
+}
+
+void trace_failure(int number, HRESULT hr) {
+  char line[64];
+  std::snprintf(line, sizeof line, "Talvex: message %03d from HRESULT 0x%08lX\n", number,
+                static_cast<unsigned long>(hr));
+  ::OutputDebugStringA(line);
 }
 
 std::optional<std::string> friendly_name(IMoniker* moniker, std::size_t buffer_size) {

@@ -19,6 +19,10 @@ struct DshowCalls {
 };
 DshowCalls& dshow_calls();
 
+// Keeps the platform's result where it becomes a message number: a line in the debugger's
+// output ("Talvex: message 035 from HRESULT 0x80040217"), never in the program's log.
+void trace_failure(int number, HRESULT hr);
+
 // The moniker's "FriendlyName" in the ANSI code page, cut to `buffer_size` - 1 bytes, or
 // nothing when it can't be read.
 std::optional<std::string> friendly_name(IMoniker* moniker, std::size_t buffer_size);

@@ -13,9 +13,6 @@
 namespace talvex {
 namespace {
 
-constexpr int kNoSession = 38;
-constexpr int kNoLocalFile = 41;
-constexpr int kNothingRead = 42;
 constexpr std::size_t kReadPiece = 16384;
 
 // Attempt threads that have not returned yet, abandoned ones included.
@@ -27,8 +24,8 @@ struct SnapshotUploader::Attempt {
   std::mutex attempt_lock;  // guards finished and result
   std::condition_variable finished_changed;
   bool finished = false;
-  int result = kNoSession;
-  std::atomic<int> failure{kNoSession};
+  int result = msg::kFtpNoSession;
+  std::atomic<int> failure{msg::kFtpNoSession};
 };
 
 SnapshotUploader::SnapshotUploader(UploadAttemptFunction attempt,
@@ -46,11 +43,11 @@ bool SnapshotUploader::start(UploadJob& job, bool capped) {
     // The thread owns its job and every handle it opens; the uploader keeps only the
     // shared result, so an abandoned attempt touches nothing its owner let go of.
     std::thread([attempt, function = attempt_, job = std::move(job)]() mutable {
-      int result = kNoSession;
+      int result = msg::kFtpNoSession;
       try {
         result = function(job, attempt->failure);
       } catch (const std::bad_alloc&) {
-        result = kNoSession;
+        result = msg::kFtpNoSession;
       }
       {
         std::lock_guard<std::mutex> lock(attempt->attempt_lock);
@@ -98,7 +95,7 @@ bool SnapshotUploader::take_finished(int& result) {
 int SnapshotUploader::wait() {
   // One attempt waited for is not held back by attempts abandoned before it.
   if (!current_ && has_next_ && start(next_, false)) has_next_ = false;
-  if (!current_) return kNoSession;
+  if (!current_) return msg::kFtpNoSession;
   std::shared_ptr<Attempt> attempt = std::move(current_);
   std::unique_lock<std::mutex> lock(attempt->attempt_lock);
   if (attempt->finished_changed.wait_until(lock, current_deadline_,
@@ -112,7 +109,7 @@ int read_snapshot_file(const char* file_name, std::vector<char>& bytes) {
   bytes.clear();
   const SystemCalls& sys = system_calls();
   ScopedFile file(sys.open_file(file_name, "r+b"));
-  if (!file) return kNoLocalFile;
+  if (!file) return msg::kFtpNoLocalFile;
   try {
     for (;;) {
       const std::size_t had = bytes.size();
@@ -123,9 +120,9 @@ int read_snapshot_file(const char* file_name, std::vector<char>& bytes) {
     }
   } catch (const std::bad_alloc&) {
     bytes.clear();
-    return kNoLocalFile;
+    return msg::kFtpNoLocalFile;
   }
-  return bytes.empty() ? kNothingRead : msg::kOk;
+  return bytes.empty() ? msg::kFtpNothingRead : msg::kOk;
 }
 
 }  // namespace talvex

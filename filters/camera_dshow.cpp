@@ -14,6 +14,7 @@
 #include "filters/dshow_base_dshow.h"
 #include "filters/filter_ids.h"
 #include "filters/frame_format.h"
+#include "filters/stream_control_dshow.h"
 #include "filters/test_scene.h"
 
 namespace talvex::filters {
@@ -235,6 +236,7 @@ class CameraPin : public dshow::OutputPin, public IKsPropertySet {
   }
 
   HRESULT query_extra(REFIID iid, void** out) override {
+    if (IsEqualIID(iid, IID_IAMStreamControl)) return stream_control_.query(out);
     if (IsEqualIID(iid, IID_IKsPropertySet)) {
       *out = static_cast<IKsPropertySet*>(this);
       AddRef();
@@ -265,6 +267,7 @@ class CameraPin : public dshow::OutputPin, public IKsPropertySet {
   HANDLE wake_;
   std::thread thread_;
   std::atomic<bool> stopping_{false};
+  dshow::StreamControl stream_control_;
 };
 
 class CameraFilter : public dshow::FilterBase {
@@ -331,7 +334,8 @@ CameraPin::CameraPin(CameraFilter& camera, const wchar_t* name, const GUID& cate
       camera_(camera),
       category_(category),
       time_stamps_(time_stamps),
-      wake_(::CreateEventW(nullptr, FALSE, FALSE, nullptr)) {}
+      wake_(::CreateEventW(nullptr, FALSE, FALSE, nullptr)),
+      stream_control_(*this, time_stamps) {}
 
 HRESULT CameraPin::check_media_type(const AM_MEDIA_TYPE& mt) {
   if (!IsEqualGUID(mt.majortype, MEDIATYPE_Video)) return S_FALSE;
@@ -468,7 +472,10 @@ void CameraPin::stream() {
     } else {
       sample->SetTime(nullptr, nullptr);
     }
-    const HRESULT hr = deliver(sample.get());
+    // Samples outside the interval that stream control lets flow are not delivered.
+    const HRESULT hr =
+        stream_control_.should_deliver(next, next + period) ? deliver(sample.get()) : S_OK;
+    stream_control_.send_notifications(camera_);
     sample = nullptr;
     first = false;
     next += period;

@@ -4,14 +4,15 @@ each parses, has one video stream of the expected size and the codec the test co
 lasts as long as its name says, within a second, and holds frames for that time.
 
   check_videos.py FOLDER CODECS [--count N | --at-least N] [--motion-duration D]
-                  [--runs S]
+                  [--runs S] [--tolerance T]
 
 CODECS is the codec of every video ("mjpeg" for "Talvex MJPEG Compressor", "rawvideo" for
 no compressor), or a comma-separated list with one codec per video in name order (then
 exactly that many videos). --count and --at-least set how many videos there are (at least
 one by default). --motion-duration D: each video is a motion recording of D seconds,
 whose name spans D seconds, or one more for the passes' own time. --runs S: each video
-recorded for the whole run of S seconds, until the program closed."""
+recorded for the whole run of S seconds, until the program closed. --tolerance T: how far
+the duration may be from the name, 1.5 s by default (the names count whole seconds)."""
 import argparse
 import datetime
 import fractions
@@ -56,6 +57,7 @@ def main():
     count.add_argument("--at-least", type=int, default=1)
     parser.add_argument("--motion-duration", type=int)
     parser.add_argument("--runs", type=float)
+    parser.add_argument("--tolerance", type=float, default=1.5)
     args = parser.parse_args()
 
     codecs = args.codecs.split(",")
@@ -95,7 +97,7 @@ def main():
             failures.append(f"{video.name}: codec {s['codec_name']}, expected {expected_codec}")
         if (s["width"], s["height"]) != (320, 240):
             failures.append(f"{video.name}: size {s['width']}x{s['height']}")
-        if abs(duration - named) > 1.5:
+        if abs(duration - named) > args.tolerance:
             failures.append(f"{video.name}: lasts {duration:.2f} s, named {named:.0f} s")
         # Every recording holds frames for the time its name gives, within the tolerance
         # of the duration above.

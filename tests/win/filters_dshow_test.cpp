@@ -18,9 +18,9 @@
 #include <string>
 #include <vector>
 
+#include "capture/file_writer_dshow.h"
 #include "common/com_ptr_win.h"
 #include "common/sample_grabber_win.h"
-#include "filters/file_writer_dshow.h"
 #include "filters/filter_ids.h"
 #include "filters/frame_format.h"
 #include "filters/test_scene.h"
@@ -474,6 +474,117 @@ std::vector<std::uint8_t> frame_bytes(const Rgb24Image& image, PixelFormat forma
 }
 
 const PixelFormat kFormats[] = {PixelFormat::kRgb24, PixelFormat::kRgb32, PixelFormat::kRgb555};
+
+// Stream control on the camera pins, as IAMStreamControl's reference tells it: a start and
+// a stop at stream times let only the samples between them through and send
+// EC_STREAM_CONTROL_STARTED / _STOPPED with the pin and the cookie; NULL and MAXLONGLONG
+// act at once and send nothing; a preview pin takes no times.
+TEST_F(FiltersTest, CameraPinsDeliverOnlyWhileStreamControlLetsThemFlow) {
+  constexpr REFERENCE_TIME kSecond = 10'000'000, kMax = 0x7FFFFFFFFFFFFFFFLL;
+  ComPtr<IGraphBuilder> graph;
+  ASSERT_HRESULT_SUCCEEDED(::CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER,
+                                              IID_IGraphBuilder, graph.out_void()));
+  ComPtr<IBaseFilter> camera = bind_filter(CLSID_VideoInputDeviceCategory, kStillCameraName);
+  ComPtr<ISampleGrabber> grabber;
+  ComPtr<IBaseFilter> grabber_filter = make_grabber(screen_format(), grabber);
+  ComPtr<IBaseFilter> renderer;
+  ASSERT_HRESULT_SUCCEEDED(::CoCreateInstance(CLSID_NullRenderer, nullptr, CLSCTX_INPROC_SERVER,
+                                              IID_IBaseFilter, renderer.out_void()));
+  ASSERT_TRUE(camera && grabber_filter);
+  graph->AddFilter(camera.get(), L"Video Capture");
+  graph->AddFilter(grabber_filter.get(), L"Sample Grabber");
+  graph->AddFilter(renderer.get(), L"Null Renderer");
+  ComPtr<IPin> capture, preview;
+  ASSERT_HRESULT_SUCCEEDED(camera->FindPin(L"Capture", &capture));
+  ASSERT_HRESULT_SUCCEEDED(camera->FindPin(L"Preview", &preview));
+  ASSERT_HRESULT_SUCCEEDED(graph->ConnectDirect(
+      capture.get(), find_pin(grabber_filter.get(), PINDIR_INPUT).get(), nullptr));
+  ASSERT_HRESULT_SUCCEEDED(graph->ConnectDirect(find_pin(grabber_filter.get(), PINDIR_OUTPUT).get(),
+                                                find_pin(renderer.get(), PINDIR_INPUT).get(),
+                                                nullptr));
+
+  ComPtr<IAMStreamControl> control, preview_control;
+  ASSERT_HRESULT_SUCCEEDED(capture->QueryInterface(IID_IAMStreamControl, control.out_void()));
+  ASSERT_HRESULT_SUCCEEDED(
+      preview->QueryInterface(IID_IAMStreamControl, preview_control.out_void()));
+  const REFERENCE_TIME one = kSecond, two = 2 * kSecond, max = kMax;
+  EXPECT_EQ(preview_control->StartAt(&one, 1), E_INVALIDARG);
+  EXPECT_EQ(preview_control->StopAt(&one, FALSE, 1), E_INVALIDARG);
+  EXPECT_EQ(preview_control->StartAt(&max, 0), S_OK);
+  EXPECT_EQ(preview_control->StopAt(nullptr, FALSE, 0), S_OK);
+
+  AM_STREAM_INFO info{};
+  ASSERT_EQ(control->GetInfo(&info), S_OK);
+  EXPECT_EQ(info.dwFlags, 0u) << "streams flow by default";
+  ASSERT_EQ(control->StartAt(&one, 11), S_OK);
+  ASSERT_EQ(control->StopAt(&two, FALSE, 12), S_OK);
+  ASSERT_EQ(control->GetInfo(&info), S_OK);
+  EXPECT_EQ(info.dwFlags,
+            static_cast<DWORD>(AM_STREAM_INFO_START_DEFINED | AM_STREAM_INFO_STOP_DEFINED |
+                               AM_STREAM_INFO_DISCARDING));
+  EXPECT_EQ(info.tStart, one);
+  EXPECT_EQ(info.tStop, two);
+  EXPECT_EQ(info.dwStartCookie, 11u);
+  EXPECT_EQ(info.dwStopCookie, 12u);
+  EXPECT_EQ(control->GetInfo(nullptr), E_POINTER);
+
+  REFERENCE_TIME first = kMax, last = -1;
+  FrameChecker checker([&](REFERENCE_TIME time, LONGLONG, const BYTE*, long) {
+    first = std::min(first, time);
+    last = std::max(last, time);
+    return true;
+  });
+  grabber->SetCallback(&checker, 0);
+  ComPtr<IMediaEvent> events;
+  ASSERT_HRESULT_SUCCEEDED(graph->QueryInterface(IID_IMediaEvent, events.out_void()));
+  std::map<long, LONG_PTR> cookies;
+  ULONGLONG both_seen = 0;  // then half a second more, to see that nothing follows
+  run_graph(graph.get(), 6000, [&] {
+    long code = 0;
+    LONG_PTR p1 = 0, p2 = 0;
+    while (events->GetEvent(&code, &p1, &p2, 0) == S_OK) {
+      if (code == EC_STREAM_CONTROL_STARTED || code == EC_STREAM_CONTROL_STOPPED) {
+        EXPECT_EQ(reinterpret_cast<IPin*>(p1), capture.get()) << code;
+        cookies[code] = p2;
+      }
+      events->FreeEventParams(code, p1, p2);
+    }
+    if (cookies.size() == 2 && !both_seen) both_seen = ::GetTickCount64();
+    return both_seen && ::GetTickCount64() - both_seen > 500;
+  });
+  grabber->SetCallback(nullptr, 0);
+  EXPECT_EQ(cookies[EC_STREAM_CONTROL_STARTED], 11);
+  EXPECT_EQ(cookies[EC_STREAM_CONTROL_STOPPED], 12);
+  // 15 frames a second: the frames of [1 s, 2 s], from the one whose span holds 1 s to the
+  // one whose span holds 2 s.
+  EXPECT_GE(checker.frames, 14);
+  EXPECT_LE(checker.frames, 17);
+  EXPECT_GT(first + kSecond / 15, one);
+  EXPECT_LE(last, two);
+  ASSERT_EQ(control->GetInfo(&info), S_OK);
+  EXPECT_EQ(info.dwFlags, static_cast<DWORD>(AM_STREAM_INFO_DISCARDING));
+
+  // NULL starts at once, MAXLONGLONG cancels the stop; neither sends an event.
+  ASSERT_EQ(control->StartAt(nullptr, 21), S_OK);
+  ASSERT_EQ(control->StopAt(&max, FALSE, 22), S_OK);
+  ASSERT_EQ(control->GetInfo(&info), S_OK);
+  EXPECT_EQ(info.dwFlags, 0u);
+  FrameChecker flowing([](REFERENCE_TIME, LONGLONG, const BYTE*, long) { return true; });
+  grabber->SetCallback(&flowing, 0);
+  bool evented = false;
+  run_graph(graph.get(), 3000, [&] {
+    long code = 0;
+    LONG_PTR p1 = 0, p2 = 0;
+    while (events->GetEvent(&code, &p1, &p2, 0) == S_OK) {
+      evented |= code == EC_STREAM_CONTROL_STARTED || code == EC_STREAM_CONTROL_STOPPED;
+      events->FreeEventParams(code, p1, p2);
+    }
+    return flowing.frames >= 10;
+  });
+  grabber->SetCallback(nullptr, 0);
+  EXPECT_GE(flowing.frames, 10);
+  EXPECT_FALSE(evented);
+}
 
 TEST_F(FiltersTest, TestAndStillCamerasDeliverTheSceneOfEachFramesTimeInEveryFormat) {
   const ScopedEnvironment size(L"TALVEX_TESTCAM_SIZE", L"160x120");

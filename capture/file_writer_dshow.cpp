@@ -1,4 +1,4 @@
-#include "filters/file_writer_dshow.h"
+#include "capture/file_writer_dshow.h"
 
 #include <cstring>
 #include <mutex>
@@ -106,7 +106,7 @@ class FileWriterPin : public dshow::InputPin {
   FileWriter& writer_;
 };
 
-class FileWriter : public dshow::FilterBase, public IFileSinkFilter {
+class FileWriter : public dshow::FilterBase, public IFileSinkFilter2 {
  public:
   FileWriter() : FilterBase(kClsidFileWriter), pin_(*this) {}
 
@@ -136,6 +136,19 @@ class FileWriter : public dshow::FilterBase, public IFileSinkFilter {
     return S_OK;
   }
 
+  STDMETHODIMP SetMode(DWORD flags) override {
+    if (flags & ~static_cast<DWORD>(AM_FILE_OVERWRITE)) return E_INVALIDARG;
+    std::lock_guard<std::mutex> hold(stream_lock);
+    mode_ = flags;
+    return S_OK;
+  }
+  STDMETHODIMP GetMode(DWORD* flags) override {
+    if (!flags) return E_POINTER;
+    std::lock_guard<std::mutex> hold(stream_lock);
+    *flags = mode_;
+    return S_OK;
+  }
+
   int pin_count() override { return 1; }
   IPin* pin(int) override { return static_cast<IPin*>(static_cast<dshow::InputPin*>(&pin_)); }
 
@@ -148,8 +161,9 @@ class FileWriter : public dshow::FilterBase, public IFileSinkFilter {
       return S_OK;
     }
     if (file_name_.empty()) return E_UNEXPECTED;
+    const DWORD disposition = (mode_ & AM_FILE_OVERWRITE) ? CREATE_ALWAYS : OPEN_ALWAYS;
     HANDLE file = ::CreateFileW(file_name_.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ,
-                                nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+                                nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) return HRESULT_FROM_WIN32(::GetLastError());
     stream_ = new FileStream(file, this);
     *out = stream_;
@@ -162,8 +176,8 @@ class FileWriter : public dshow::FilterBase, public IFileSinkFilter {
 
  protected:
   HRESULT query_extra(REFIID iid, void** out) override {
-    if (IsEqualIID(iid, IID_IFileSinkFilter)) {
-      *out = static_cast<IFileSinkFilter*>(this);
+    if (IsEqualIID(iid, IID_IFileSinkFilter) || IsEqualIID(iid, IID_IFileSinkFilter2)) {
+      *out = static_cast<IFileSinkFilter2*>(this);
       AddRef();
       return S_OK;
     }
@@ -173,8 +187,9 @@ class FileWriter : public dshow::FilterBase, public IFileSinkFilter {
 
  private:
   FileWriterPin pin_;
-  std::mutex stream_lock;  // guards file_name_ and stream_
+  std::mutex stream_lock;  // guards file_name_, mode_ and stream_
   std::wstring file_name_;
+  DWORD mode_ = AM_FILE_OVERWRITE;
   FileStream* stream_ = nullptr;  // not counted: the stream tells us when it closes
 };
 
