@@ -17,6 +17,7 @@
 #include "app/settings.h"
 #include "tests/e2e/driver_win.h"
 #include "tests/e2e/e2e_support_win.h"
+#include "tests/win/platform_handles_win.h"
 
 namespace talvex::e2e {
 namespace {
@@ -428,10 +429,17 @@ TEST(TalvexDropout, NeverComesBack) {
   run.sleep_until(75);  // twelve more
   const unsigned long handles_after = testing::process_handle_count(run.program().pid());
   const unsigned long threads_after = testing::process_thread_count(run.program().pid());
-  std::printf("never back: handles %lu -> %lu, threads %lu -> %lu\n", handles_before, handles_after,
-              threads_before, threads_after);
+  // The platform keeps a few handles of every graph build by itself (Wine): measured here,
+  // for the twelve retries, in this process.
+  ::CoInitialize(nullptr);
+  const long platform = testing::platform_rebuild_handles(12);
+  ::CoUninitialize();
+  std::printf(
+      "never back: handles %lu -> %lu (the platform's own share of 12 rebuilds %ld), "
+      "threads %lu -> %lu\n",
+      handles_before, handles_after, platform, threads_before, threads_after);
   EXPECT_GT(handles_before, 0u);
-  EXPECT_LE(handles_after, handles_before + 10);
+  EXPECT_LE(static_cast<long>(handles_after), static_cast<long>(handles_before) + platform + 10);
   EXPECT_LE(threads_after, threads_before + 2);
   const std::string log = run.log();
   EXPECT_EQ(count_of(log, kStopped), 1) << log;

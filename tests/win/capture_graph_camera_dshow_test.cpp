@@ -8,12 +8,14 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
 #include <thread>
 
 #include <vector>
+#include "tests/win/platform_handles_win.h"
 #include "tests/win/process_counts_win.h"
 
 #include "app/settings.h"
@@ -296,9 +298,14 @@ TEST_F(CameraGraphTest, RebuildWhilePassesRun) {
   thread.stop();
   graph().release();
   const unsigned long handles_after = testing::process_handle_count(::GetCurrentProcessId());
+  // What the platform keeps of twelve rebuilds by itself, beside what the graph code gained.
+  const long platform = testing::platform_rebuild_handles(12);
+  std::printf("12 rebuilds: %ld handles gained, the platform's own share %ld\n",
+              static_cast<long>(handles_after) - static_cast<long>(handles_before), platform);
   EXPECT_GT(steps.grabs.load(), 0);
   EXPECT_GT(handles_before, 0u);
-  EXPECT_LE(handles_after, handles_before + 20) << handles_before;
+  EXPECT_LE(static_cast<long>(handles_after), static_cast<long>(handles_before) + platform + 20)
+      << handles_before;
 }
 
 }  // namespace

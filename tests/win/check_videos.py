@@ -12,7 +12,8 @@ exactly that many videos). --count and --at-least set how many videos there are 
 one by default). --motion-duration D: each video is a motion recording of D seconds,
 whose name spans D seconds, or one more for the passes' own time. --runs S: each video
 recorded for the whole run of S seconds, until the program closed. --tolerance T: how far
-the duration may be from the name, 1.5 s by default (the names count whole seconds)."""
+the duration and the frames may be from the name, 1.5 s by default (the names count whole
+seconds)."""
 import argparse
 import datetime
 import fractions
@@ -101,7 +102,7 @@ def main():
             failures.append(f"{video.name}: lasts {duration:.2f} s, named {named:.0f} s")
         # Every recording holds frames for the time its name gives, within the tolerance
         # of the duration above.
-        if frames < 1 or held < named - 1.5:
+        if frames < 1 or held < named - args.tolerance:
             failures.append(f"{video.name}: {frames} decodable frames ({held:.2f} s), "
                             f"named {named:.0f} s")
         if args.motion_duration is not None:
