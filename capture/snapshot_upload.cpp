@@ -14,6 +14,8 @@ namespace talvex {
 namespace {
 
 constexpr std::size_t kReadPiece = 16384;
+// Far above any 240 x 180 snapshot: a larger file there is not ours and is not read whole.
+constexpr std::size_t kLargestSnapshot = 16u << 20;
 
 // Attempt threads that have not returned yet, abandoned ones included.
 std::atomic<int> live_upload_threads{0};
@@ -117,6 +119,10 @@ int read_snapshot_file(const char* file_name, std::vector<char>& bytes) {
       const std::size_t read = std::fread(bytes.data() + had, 1, kReadPiece, file.get());
       bytes.resize(had + read);
       if (read < kReadPiece) break;
+      if (bytes.size() >= kLargestSnapshot) {
+        bytes.clear();
+        return msg::kFtpNothingRead;
+      }
     }
   } catch (const std::bad_alloc&) {
     bytes.clear();

@@ -68,7 +68,8 @@ class SnapshotUploader {
 };
 
 // Reads the snapshot file that an upload sends: 54, 41 when it can't be opened for
-// reading and writing, 42 when it holds nothing. `bytes` keeps its capacity.
+// reading and writing, 42 when it holds nothing or far more than any snapshot (16 MiB).
+// `bytes` keeps its capacity.
 int read_snapshot_file(const char* file_name, std::vector<char>& bytes);
 
 // The platform's attempt (ftp_upload_win.cpp).

@@ -1,0 +1,103 @@
+#include "capture/snapshot_upload.h"
+
+#include <gtest/gtest.h>
+
+#include <condition_variable>
+#include <filesystem>
+#include <fstream>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "tests/core/test_support.h"
+
+namespace talvex {
+namespace {
+
+TEST(SnapshotFile, ReadWholeOrRefused) {
+  testing::ScratchDirectory dir;
+  std::vector<char> bytes;
+  EXPECT_EQ(read_snapshot_file("Talvex.jpg", bytes), 41);
+  testing::write_bytes("Talvex.jpg", "");
+  EXPECT_EQ(read_snapshot_file("Talvex.jpg", bytes), 42);
+  std::string jpeg(40000, '\0');
+  for (std::size_t i = 0; i < jpeg.size(); ++i) jpeg[i] = static_cast<char>(i * 7);
+  testing::write_bytes("Talvex.jpg", jpeg);
+  EXPECT_EQ(read_snapshot_file("Talvex.jpg", bytes), 54);
+  EXPECT_EQ(std::string(bytes.begin(), bytes.end()), jpeg);
+  // A file far larger than any snapshot (sparse: nothing is written to make it) is refused
+  // before it is read whole.
+  std::filesystem::resize_file("Talvex.jpg", 3ull << 30);
+  EXPECT_EQ(read_snapshot_file("Talvex.jpg", bytes), 42);
+  EXPECT_TRUE(bytes.empty());
+}
+
+// Attempts that block until the test lets them go, as a stalled server holds WinInet.
+struct Gate {
+  std::mutex gate_lock;  // guards open and started
+  std::condition_variable changed;
+  bool open = false;
+  std::vector<std::string> started;
+};
+Gate* gate = nullptr;
+
+int blocking_attempt(const UploadJob& job, std::atomic<int>& failure) {
+  failure = 40;  // as far as the remote file's opening
+  std::unique_lock<std::mutex> lock(gate->gate_lock);
+  gate->started.push_back(std::string(job.bytes.begin(), job.bytes.end()));
+  gate->changed.notify_all();
+  gate->changed.wait(lock, [] { return gate->open; });
+  return 54;
+}
+
+template <typename Condition>
+bool testing_wait(Condition condition) {
+  for (int i = 0; i < 500; ++i) {
+    if (condition()) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return false;
+}
+
+UploadJob job(const char* text) {
+  UploadJob j;
+  j.bytes.assign(text, text + std::char_traits<char>::length(text));
+  return j;
+}
+
+TEST(SnapshotUploader, AStalledAttemptIsAbandonedAndTheNewestSnapshotGoesNext) {
+  Gate g;
+  gate = &g;
+  {
+    SnapshotUploader uploader(blocking_attempt, std::chrono::milliseconds(200));
+    uploader.submit(job("first"));
+    uploader.submit(job("second"));
+    uploader.submit(job("third"));  // replaces the second: never queued twice
+    int result = 0;
+    EXPECT_FALSE(uploader.take_finished(result));
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    // Past the deadline: the number of the phase it was in, and the kept one starts.
+    ASSERT_TRUE(uploader.take_finished(result));
+    EXPECT_EQ(result, 40);
+    {
+      std::unique_lock<std::mutex> lock(g.gate_lock);
+      g.changed.wait_for(lock, std::chrono::seconds(5), [&] { return g.started.size() == 2; });
+      EXPECT_EQ(g.started, (std::vector<std::string>{"first", "third"}));
+    }
+    {
+      std::lock_guard<std::mutex> lock(g.gate_lock);
+      g.open = true;
+    }
+    g.changed.notify_all();
+    ASSERT_TRUE(testing_wait([&] { return uploader.take_finished(result); }));
+    EXPECT_EQ(result, 54);
+    EXPECT_FALSE(uploader.busy());
+  }
+  // The abandoned attempt ends on its own thread, after its uploader is gone.
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  gate = nullptr;
+}
+
+}  // namespace
+}  // namespace talvex
