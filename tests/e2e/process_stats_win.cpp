@@ -9,6 +9,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "tests/win/process_counts_win.h"
+
 int main(int argc, char** argv) {
   const char* name = argc > 1 ? argv[1] : "Talvex.exe";
   HANDLE snapshot = ::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
@@ -22,8 +24,8 @@ int main(int argc, char** argv) {
     HANDLE process =
         ::OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, entry.th32ProcessID);
     if (!process) continue;
-    DWORD handles = 0;
-    ::GetProcessHandleCount(process, &handles);
+    // Counted in the system's handle table: GetProcessHandleCount answers 0 under Wine.
+    const unsigned long handles = talvex::testing::process_handle_count(entry.th32ProcessID);
     PROCESS_MEMORY_COUNTERS_EX memory{};
     memory.cb = sizeof memory;
     ::GetProcessMemoryInfo(process, reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&memory),
