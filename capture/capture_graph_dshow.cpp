@@ -25,6 +25,7 @@
 #include "capture/grabber_type_dshow.h"
 #include "capture/graph_file_dshow.h"
 #include "capture/working_files.h"
+#include "common/com_object_win.h"
 #include "common/com_ptr_win.h"
 #include "common/sample_grabber_win.h"
 
@@ -90,24 +91,9 @@ ComPtr<IMoniker> find_by_name(IEnumMoniker* monikers, const char* name, std::siz
 
 // Counts the samples that reach the grabber, on the streaming thread, without touching
 // them: the frame watch tells a silent camera from a still picture by this count.
-class SampleCounter final : public ISampleGrabberCB {
+class SampleCounter final : public ComObject<ISampleGrabberCB> {
  public:
-  STDMETHODIMP QueryInterface(REFIID iid, void** out) override {
-    if (!out) return E_POINTER;
-    if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_ISampleGrabberCB)) {
-      *out = static_cast<ISampleGrabberCB*>(this);
-      AddRef();
-      return S_OK;
-    }
-    *out = nullptr;
-    return E_NOINTERFACE;
-  }
-  STDMETHODIMP_(ULONG) AddRef() override { return ::InterlockedIncrement(&references_); }
-  STDMETHODIMP_(ULONG) Release() override {
-    const LONG left = ::InterlockedDecrement(&references_);
-    if (left == 0) delete this;
-    return left;
-  }
+  SampleCounter() : ComObject(IID_ISampleGrabberCB) {}
   STDMETHODIMP SampleCB(double, IMediaSample*) override {
     ++samples;
     return S_OK;
@@ -115,9 +101,6 @@ class SampleCounter final : public ISampleGrabberCB {
   STDMETHODIMP BufferCB(double, BYTE*, long) override { return E_NOTIMPL; }
 
   std::atomic<unsigned long> samples{0};
-
- private:
-  LONG references_ = 1;
 };
 
 // The objects of one built graph. A build fills a fresh set and hands it over only when

@@ -54,6 +54,7 @@
 #include <vector>
 
 #include "capture/file_writer_dshow.h"
+#include "common/com_object_win.h"
 #include "common/com_ptr_win.h"
 #include "filters/dshow_base_dshow.h"
 #include "filters/stream_control_dshow.h"
@@ -210,28 +211,10 @@ GateOutput::GateOutput(StreamGate& gate, GateInput& input)
 
 // --- the builder ------------------------------------------------------------------------
 
-class TestGraphBuilder final : public ICaptureGraphBuilder2 {
+class TestGraphBuilder final : public ComObject<ICaptureGraphBuilder2> {
  public:
   explicit TestGraphBuilder(ComPtr<ICaptureGraphBuilder2> platform)
-      : platform_(std::move(platform)) {}
-  virtual ~TestGraphBuilder() = default;
-
-  STDMETHODIMP QueryInterface(REFIID iid, void** out) override {
-    if (!out) return E_POINTER;
-    if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_ICaptureGraphBuilder2)) {
-      *out = static_cast<ICaptureGraphBuilder2*>(this);
-      AddRef();
-      return S_OK;
-    }
-    *out = nullptr;
-    return E_NOINTERFACE;
-  }
-  STDMETHODIMP_(ULONG) AddRef() override { return ::InterlockedIncrement(&references_); }
-  STDMETHODIMP_(ULONG) Release() override {
-    const LONG left = ::InterlockedDecrement(&references_);
-    if (left == 0) delete this;
-    return left;
-  }
+      : ComObject(IID_ICaptureGraphBuilder2), platform_(std::move(platform)) {}
 
   STDMETHODIMP SetFiltergraph(IGraphBuilder* graph) override {
     const HRESULT hr = platform_->SetFiltergraph(graph);
@@ -447,7 +430,6 @@ class TestGraphBuilder final : public ICaptureGraphBuilder2 {
     if (!ins.empty()) graph_->ConnectDirect(upstream, ins[0].get(), &type.get());
   }
 
-  LONG references_ = 1;
   ComPtr<ICaptureGraphBuilder2> platform_;
   ComPtr<IGraphBuilder> graph_;
 };
