@@ -182,6 +182,8 @@ int make_snapshot(const Settings& settings, int index) {
   if (settings.video_device == kNoneName) return msg::kOk;
   const char* frame_file = kFrameFileNames[index == 0 ? 0 : 1];
   try {
+    // Made once: the name as the file-system library takes it.
+    static const std::filesystem::path snapshot_path(kSnapshotFileName);
     {
       // An existing snapshot is rewritten from its first byte and then cut to what was
       // written: the bytes of a file emptied first, without emptying it, which makes some
@@ -191,8 +193,7 @@ int make_snapshot(const Settings& settings, int index) {
         const long written = write_snapshot(stream.get(), frame_file);
         if (stream.close() && written >= 0) {
           std::error_code error;
-          std::filesystem::resize_file(kSnapshotFileName, static_cast<std::uintmax_t>(written),
-                                       error);
+          std::filesystem::resize_file(snapshot_path, static_cast<std::uintmax_t>(written), error);
           if (!error) return msg::kOk;
         }
       }
@@ -205,8 +206,8 @@ int make_snapshot(const Settings& settings, int index) {
     return msg::kOk;
   } catch (const std::bad_alloc&) {
     // No memory for the crop: no snapshot, and the loop logs it as failed.
-    std::error_code ignored;
-    std::filesystem::resize_file(kSnapshotFileName, 0, ignored);
+    std::FILE* emptied = system_calls().open_file(kSnapshotFileName, "wb");
+    if (emptied) system_calls().close_file(emptied);
     return 0;
   }
 }
