@@ -541,7 +541,7 @@ TEST_F(FrameTest, SnapshotEdgeCases) {
   EXPECT_EQ(make_snapshot(settings_, 0), 0);
 }
 
-// The 5-5-5 and 24-bit kernels and the plain SSE2 one (taken on machines without SSSE3)
+// Every row kernel, also the narrower ones that machines without AVX2 or SSSE3 take,
 // against the plain formula on the widened channels, for every tail length.
 TEST(Motion, EveryRowKernelMatchesThePlainFormula) {
   std::mt19937 random(13);
@@ -550,7 +550,9 @@ TEST(Motion, EveryRowKernelMatchesThePlainFormula) {
     const char* name;
     RowSums (*sums)(const std::uint8_t*, const std::uint8_t*, int);
     int bytes;
-  } kernels[] = {{"sse2 32", sse2_row_sums_32, 4}, {"24", row_sums_24, 3}, {"16", row_sums_16, 2}};
+  } kernels[] = {{"sse2 32", sse2_row_sums_32, 4}, {"ssse3 32", ssse3_row_sums_32, 4},
+                 {"32", row_sums_32, 4},           {"ssse3 24", ssse3_row_sums_24, 3},
+                 {"24", row_sums_24, 3},           {"16", row_sums_16, 2}};
   auto channels = [](const std::uint8_t* p, int bytes, int out[3]) {
     if (bytes == 2) {
       const int w = p[0] | (p[1] << 8);
@@ -564,7 +566,7 @@ TEST(Motion, EveryRowKernelMatchesThePlainFormula) {
     }
   };
   for (const Kernel& k : kernels) {
-    for (int width : {1, 2, 3, 15, 16, 17, 18, 19, 31, 32, 33, 34, 35, 37, 1921}) {
+    for (int width : {1, 2, 3, 15, 16, 17, 18, 19, 31, 32, 33, 34, 35, 37, 63, 64, 65, 66, 1921}) {
       std::vector<std::uint8_t> a(static_cast<std::size_t>(width) * k.bytes), b(a.size());
       for (auto& v : a) v = static_cast<std::uint8_t>(byte(random));
       for (auto& v : b) v = static_cast<std::uint8_t>(byte(random));
