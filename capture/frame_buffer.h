@@ -40,12 +40,14 @@ struct FrameBuffer {
 constexpr std::size_t kBmpHeadersSize = 54;
 
 // Copies the newest frame into `frame`: 54; 0 with no device, no grabber or a format that
-// is not video-info; 0 after logging 14 when the grabber gives no frame.
+// is not video-info; 0 after logging 14 when the grabber gives no frame; 0 when there is
+// no memory for the frame. The frame's block is reused while the size stays the same.
 int grab_frame(const Settings& settings, FrameSource* source, FrameBuffer& frame,
                void (*log)(int number));
 
 // Writes the frame as "Talvex_0.bmp" (index 0) or "Talvex_1.bmp" (any other index): 54, or
-// 0 when there is no frame, the file can't be written, or the frame is palettised.
+// 0 when there is no frame, the file can't be written, or the frame is palettised. A file
+// of the same size is overwritten in place; any other is created afresh.
 int write_frame_file(const Settings& settings, const FrameBuffer& frame, int index);
 
 // The 54 header bytes of a frame file for these pixels.

@@ -16,6 +16,11 @@ struct RowSums {
 RowSums row_sums_32(const std::uint8_t* a, const std::uint8_t* b, int width);
 RowSums row_sums_24(const std::uint8_t* a, const std::uint8_t* b, int width);
 RowSums row_sums_16(const std::uint8_t* a, const std::uint8_t* b, int width);
+// The kernels above pick the widest instructions the machine has (AVX2, SSSE3, SSE2);
+// these are the narrower ones that machines without AVX2 or SSSE3 run.
+RowSums sse2_row_sums_32(const std::uint8_t* a, const std::uint8_t* b, int width);
+RowSums ssse3_row_sums_32(const std::uint8_t* a, const std::uint8_t* b, int width);
+RowSums ssse3_row_sums_24(const std::uint8_t* a, const std::uint8_t* b, int width);
 
 // The grey of one pixel's channel differences.
 inline int gray_of(int b, int g, int r) { return (11 * b + 59 * g + 30 * r) / 100; }

@@ -1,7 +1,11 @@
 #include "capture/snapshot.h"
 
+#include <algorithm>
 #include <csetjmp>
 #include <cstdio>
+#include <filesystem>
+#include <new>
+#include <system_error>
 #include <vector>
 
 // libjpeg's header needs these declared first.
@@ -64,9 +68,18 @@ void abandon_encoding(j_common_ptr cinfo) {
   std::longjmp(reinterpret_cast<AbandoningErrors*>(cinfo->err)->abandon, 1);
 }
 
+// A picture of blue, green, red rows: `top` is the top row of the picture, `step` the
+// distance in bytes from a row to the one below it.
+struct BgrRows {
+  int width;
+  int height;
+  const std::uint8_t* top;
+  std::ptrdiff_t step;
+};
+
 // Everything that lives across the library calls is set up before setjmp and holds no
 // destructor that a longjmp would skip.
-bool encode_rows(const FrameImage& image, std::FILE* stream, JSAMPLE* row) {
+bool encode_rows(const BgrRows& image, int quality, int dpi, std::FILE* stream, JSAMPLE* row) {
   jpeg_compress_struct cinfo;
   AbandoningErrors errors;
   StreamDestination destination;
@@ -83,19 +96,19 @@ bool encode_rows(const FrameImage& image, std::FILE* stream, JSAMPLE* row) {
   destination.stream = stream;
   cinfo.dest = &destination.manager;
 
-  cinfo.image_width = static_cast<JDIMENSION>(image.width());
-  cinfo.image_height = static_cast<JDIMENSION>(image.height());
+  cinfo.image_width = static_cast<JDIMENSION>(image.width);
+  cinfo.image_height = static_cast<JDIMENSION>(image.height);
   cinfo.input_components = 3;
   cinfo.in_color_space = JCS_RGB;
   jpeg_set_defaults(&cinfo);
-  jpeg_set_quality(&cinfo, image.quality, TRUE);
+  jpeg_set_quality(&cinfo, quality, TRUE);
   cinfo.density_unit = 1;
-  cinfo.X_density = static_cast<UINT16>(image.dpi);
-  cinfo.Y_density = static_cast<UINT16>(image.dpi);
+  cinfo.X_density = static_cast<UINT16>(dpi);
+  cinfo.Y_density = static_cast<UINT16>(dpi);
   jpeg_start_compress(&cinfo, TRUE);
-  for (int y = image.height() - 1; y >= 0; --y) {
-    const std::uint8_t* bgr = image.row(y);
-    for (int x = 0; x < image.width(); ++x) {
+  for (int y = 0; y < image.height; ++y) {
+    const std::uint8_t* bgr = image.top + y * image.step;
+    for (int x = 0; x < image.width; ++x) {
       row[3 * x] = bgr[3 * x + 2];
       row[3 * x + 1] = bgr[3 * x + 1];
       row[3 * x + 2] = bgr[3 * x];
@@ -108,24 +121,95 @@ bool encode_rows(const FrameImage& image, std::FILE* stream, JSAMPLE* row) {
   return true;
 }
 
+// The snapshot's crop read straight from the frame file: only its rows, and of each only
+// the columns it keeps, converted as the loader converts them. What crop_region takes from
+// the loaded picture: the top min(H, 180) rows and the left min(W, 240) columns. Empty
+// when the file is refused or comes up short.
+BgrRows read_crop(const char* file_name, std::vector<std::uint8_t>& pixels,
+                  std::vector<std::uint8_t>& raw) {
+  FrameFileReader reader;
+  if (!reader.open(file_name)) return BgrRows{0, 0, nullptr, 0};
+  const int width = std::min(reader.width(), kSnapshotRight);
+  const int height = std::min(reader.rows(), kSnapshotBottom);
+  const std::size_t raw_bytes = static_cast<std::size_t>(width) * (reader.bits() / 8);
+  const std::size_t bgr_bytes = static_cast<std::size_t>(width) * 3;
+  if (raw.size() < raw_bytes) raw.resize(raw_bytes);
+  if (pixels.size() < bgr_bytes * height) pixels.resize(bgr_bytes * height);
+  for (int y = 0; y < height; ++y) {
+    // Row y from the top of the picture is stored image row rows - 1 - y.
+    if (!reader.read_row_start(reader.file_row(reader.rows() - 1 - y), raw_bytes, raw.data())) {
+      return BgrRows{0, 0, nullptr, 0};
+    }
+    frame_row_to_bgr(raw.data(), reader.bits(), width, pixels.data() + y * bgr_bytes);
+  }
+  return BgrRows{width, height, pixels.data(), static_cast<std::ptrdiff_t>(bgr_bytes)};
+}
+
 }  // namespace
 
 bool encode_jpeg(const FrameImage& image, std::FILE* stream) {
   if (image.empty() || image.bits_per_pixel() != 24) return false;
-  std::vector<JSAMPLE> row(static_cast<std::size_t>(image.width()) * 3);
-  return encode_rows(image, stream, row.data());
+  try {
+    std::vector<JSAMPLE> row(static_cast<std::size_t>(image.width()) * 3);
+    const BgrRows rows{image.width(), image.height(), image.row(image.height() - 1),
+                       -static_cast<std::ptrdiff_t>(image.stride())};
+    return encode_rows(rows, image.quality, image.dpi, stream, row.data());
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
 }
+
+namespace {
+
+// Encodes the crop of the frame file into the stream from its start; the number of bytes
+// the stream then holds, or -1.
+long write_snapshot(std::FILE* stream, const char* frame_file) {
+  // Kept by the thread: a steady frame size reuses them every pass.
+  thread_local std::vector<std::uint8_t> pixels, raw;
+  thread_local std::vector<JSAMPLE> row;
+  const BgrRows crop = read_crop(frame_file, pixels, raw);
+  // A refused frame file leaves the snapshot empty, as an empty crop fails the encoder.
+  if (crop.width > 0 && crop.height > 0) {
+    if (row.size() < static_cast<std::size_t>(crop.width) * 3) row.resize(crop.width * 3);
+    encode_rows(crop, FrameImage::kDefaultQuality, FrameImage::kDefaultDpi, stream, row.data());
+  }
+  return std::ftell(stream);
+}
+
+}  // namespace
 
 int make_snapshot(const Settings& settings, int index) {
   if (settings.video_device == kNoneName) return msg::kOk;
-  ScopedFile stream(system_calls().open_file(kSnapshotFileName, "w+b"));
-  if (!stream) return 0;
-  FrameImage source, snapshot;
-  load_bmp(source, kFrameFileNames[index == 0 ? 0 : 1]);
-  crop_region(source, 0, 0, kSnapshotRight, kSnapshotBottom, snapshot);
-  encode_jpeg(snapshot, stream.get());
-  stream.close();
-  return msg::kOk;
+  const char* frame_file = kFrameFileNames[index == 0 ? 0 : 1];
+  try {
+    // Made once: the name as the file-system library takes it.
+    static const std::filesystem::path snapshot_path(kSnapshotFileName);
+    {
+      // An existing snapshot is rewritten from its first byte and then cut to what was
+      // written: the bytes of a file emptied first, without emptying it, which makes some
+      // file systems write the whole file out at once.
+      ScopedFile stream(system_calls().open_file(kSnapshotFileName, "r+b"));
+      if (stream) {
+        const long written = write_snapshot(stream.get(), frame_file);
+        if (stream.close() && written >= 0) {
+          std::error_code error;
+          std::filesystem::resize_file(snapshot_path, static_cast<std::uintmax_t>(written), error);
+          if (!error) return msg::kOk;
+        }
+      }
+    }
+    // No snapshot yet, or the rewrite failed: the file is created afresh.
+    ScopedFile stream(system_calls().open_file(kSnapshotFileName, "w+b"));
+    if (!stream) return 0;
+    write_snapshot(stream.get(), frame_file);
+    stream.close();
+    return msg::kOk;
+  } catch (const std::bad_alloc&) {
+    // No memory for the crop: no snapshot, and the loop logs it as failed.
+    std::FILE* emptied = system_calls().open_file(kSnapshotFileName, "wb");
+    if (emptied) system_calls().close_file(emptied);
+    return 0;
+  }
 }
 
 }  // namespace talvex

@@ -13,7 +13,8 @@ constexpr int kSnapshotRight = 240;
 constexpr int kSnapshotBottom = 180;
 
 // Makes the snapshot from the frame file of `index` (0: "Talvex_0.bmp", any other:
-// "Talvex_1.bmp"): 54, or 0 when "Talvex.jpg" can't be opened.
+// "Talvex_1.bmp"), reading only the rows and columns it crops: 54, or 0 when "Talvex.jpg"
+// can't be opened or there is no memory for the crop (the file is then left empty).
 int make_snapshot(const Settings& settings, int index);
 
 // Encodes a 24-bit image into the stream, rows from the top of the picture down. False

@@ -1,10 +1,15 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <new>
 #include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "app/talvex_messages.h"
@@ -13,6 +18,27 @@
 #include "capture/motion_kernel.h"
 #include "capture/snapshot.h"
 #include "tests/core/test_support.h"
+
+// The program's allocator, counted while a test asks for it, and failing as an exhausted
+// heap does while a test asks for that.
+namespace {
+std::atomic<bool> counting_allocations{false};
+std::atomic<long> allocations{0};
+std::atomic<bool> heap_exhausted{false};
+}  // namespace
+
+void* operator new(std::size_t size) {
+  if (heap_exhausted) throw std::bad_alloc();
+  if (counting_allocations) ++allocations;
+  if (void* p = std::malloc(size ? size : 1)) return p;
+  throw std::bad_alloc();
+}
+// GCC takes the replacement's free for a mismatch once it has inlined both sides.
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
+#endif
+void operator delete(void* p) noexcept { std::free(p); }
+void operator delete(void* p, std::size_t) noexcept { std::free(p); }
 
 namespace talvex {
 namespace {
@@ -513,6 +539,278 @@ TEST_F(FrameTest, SnapshotEdgeCases) {
   testing::ScopedSystemCalls sys;
   sys->open_file = [](const char*, const char*) -> std::FILE* { return nullptr; };
   EXPECT_EQ(make_snapshot(settings_, 0), 0);
+}
+
+// Every row kernel, also the narrower ones that machines without AVX2 or SSSE3 take,
+// against the plain formula on the widened channels, for every tail length.
+TEST(Motion, EveryRowKernelMatchesThePlainFormula) {
+  std::mt19937 random(13);
+  std::uniform_int_distribution<int> byte(0, 255);
+  struct Kernel {
+    const char* name;
+    RowSums (*sums)(const std::uint8_t*, const std::uint8_t*, int);
+    int bytes;
+  } kernels[] = {{"sse2 32", sse2_row_sums_32, 4}, {"ssse3 32", ssse3_row_sums_32, 4},
+                 {"32", row_sums_32, 4},           {"ssse3 24", ssse3_row_sums_24, 3},
+                 {"24", row_sums_24, 3},           {"16", row_sums_16, 2}};
+  auto channels = [](const std::uint8_t* p, int bytes, int out[3]) {
+    if (bytes == 2) {
+      const int w = p[0] | (p[1] << 8);
+      out[0] = (w & 0x1F) << 3;
+      out[1] = ((w >> 5) & 0x1F) << 3;
+      out[2] = ((w >> 10) & 0x1F) << 3;
+    } else {
+      out[0] = p[0];
+      out[1] = p[1];
+      out[2] = p[2];
+    }
+  };
+  for (const Kernel& k : kernels) {
+    for (int width : {1, 2, 3, 15, 16, 17, 18, 19, 31, 32, 33, 34, 35, 37, 63, 64, 65, 66, 1921}) {
+      std::vector<std::uint8_t> a(static_cast<std::size_t>(width) * k.bytes), b(a.size());
+      for (auto& v : a) v = static_cast<std::uint8_t>(byte(random));
+      for (auto& v : b) v = static_cast<std::uint8_t>(byte(random));
+      std::int64_t darker = 0, brighter = 0;
+      for (int x = 0; x < width; ++x) {
+        int p[3], q[3];
+        channels(&a[static_cast<std::size_t>(x) * k.bytes], k.bytes, p);
+        channels(&b[static_cast<std::size_t>(x) * k.bytes], k.bytes, q);
+        darker += gray_of(clamped(p[0], q[0]), clamped(p[1], q[1]), clamped(p[2], q[2]));
+        brighter += gray_of(clamped(q[0], p[0]), clamped(q[1], p[1]), clamped(q[2], p[2]));
+      }
+      // Exact-size buffers: a kernel that reads past the row trips the sanitizer.
+      const RowSums sums = k.sums(a.data(), b.data(), width);
+      EXPECT_EQ(sums.darker, darker) << k.name << " " << width;
+      EXPECT_EQ(sums.brighter, brighter) << k.name << " " << width;
+    }
+  }
+}
+
+// The measure made while the files are read decides as the loaded images do, also where
+// the float sum rounds (past 2^24), for top-down files, every depth, and files of
+// different layouts or one cut short.
+TEST_F(FrameTest, StreamedMeasureDecidesExactlyAsTheImages) {
+  std::mt19937 random(17);
+  struct Case {
+    int width, height, bits, spread;
+    int newer_width, newer_height, newer_bits;
+  } cases[] = {
+      {1280, -720, 32, 255, 1280, -720, 32}, {1280, 720, 24, 255, 1280, 720, 24},
+      {1280, -720, 24, 200, 1280, -720, 24}, {640, 480, 16, 255, 640, 480, 16},
+      {333, 7, 24, 255, 333, 7, 24},         {640, 480, 32, 60, 320, 240, 32},
+      {320, 240, 24, 40, 320, 240, 32},      {320, 240, 32, 40, 320, -240, 32},
+  };
+  auto noisy = [&random](int width, int height, int bits, int spread) {
+    FrameBuffer f = pattern_frame(width, height, bits);
+    std::uniform_int_distribution<int> noise(-spread, spread);
+    for (auto& v : f.bytes) v = static_cast<std::uint8_t>(std::clamp(v + noise(random), 0, 255));
+    return f;
+  };
+  auto decides_as_images = [this](const std::string& name) {
+    FrameImage a, b;
+    load_bmp(a, "Talvex_0.bmp");  // a refused file leaves the image empty
+    load_bmp(b, "Talvex_1.bmp");
+    const float largest = std::max(difference_mean(a, b), difference_mean(b, a));
+    settings_.motion_threshold = largest;
+    EXPECT_FALSE(detect_motion(settings_)) << name;
+    settings_.motion_threshold = std::nextafter(largest, 0.0f);
+    EXPECT_TRUE(detect_motion(settings_)) << name;
+  };
+  for (const Case& c : cases) {
+    const std::string name = std::to_string(c.width) + "x" + std::to_string(c.height) + "x" +
+                             std::to_string(c.bits) + " against " + std::to_string(c.newer_width) +
+                             "x" + std::to_string(c.newer_height) + "x" +
+                             std::to_string(c.newer_bits);
+    ASSERT_EQ(write_frame_file(settings_, noisy(c.width, c.height, c.bits, c.spread), 0), msg::kOk);
+    ASSERT_EQ(write_frame_file(settings_,
+                               noisy(c.newer_width, c.newer_height, c.newer_bits, c.spread), 1),
+              msg::kOk);
+    decides_as_images(name);
+  }
+  // The newer file cut short: measured as a missing file, the older frame's plain grey.
+  std::filesystem::resize_file("Talvex_1.bmp", 1000);
+  decides_as_images("newer cut short");
+}
+
+// A large stale frame file (left by a crash, or put there by hand) is refused unread: the
+// pipeline's functions treat it as a missing file and rewrite it, and nothing is sized
+// from it. Sparse files, so the disk gives nothing.
+TEST_F(FrameTest, OversizedFrameFilesAreRefusedUnread) {
+  const FrameBuffer frame = pattern_frame(320, 240, 32);
+  struct Case {
+    const char* name;
+    std::uintmax_t size;
+  } cases[] = {
+      {"over the largest frame file", std::uintmax_t{kLargestFrameFile} + 1},
+      {"over 2^32 bytes", (std::uintmax_t{1} << 32) + 54},
+      {"over a terabyte", (std::uintmax_t{1} << 40) + 54},
+  };
+  for (const Case& c : cases) {
+    // A real frame file's headers and pixels, then a hole up to the size.
+    ASSERT_EQ(write_frame_file(settings_, frame, 0), msg::kOk);
+    std::error_code error;
+    std::filesystem::resize_file("Talvex_0.bmp", c.size, error);
+    if (error) {
+      // Wine's files stop short of a terabyte; the smaller cases still run there.
+      ASSERT_GT(c.size, std::uintmax_t{1} << 33) << c.name << ": " << error.message();
+      continue;
+    }
+    FrameImage image;
+    image.allocate(2, 3, 24);
+    EXPECT_FALSE(load_bmp(image, "Talvex_0.bmp")) << c.name;
+    EXPECT_EQ(image.width(), 2) << c.name;
+
+    // As a missing older file: the newer frame's plain grey decides.
+    FrameBuffer grey = frame;
+    std::fill(grey.bytes.begin(), grey.bytes.end(), std::uint8_t{20});
+    ASSERT_EQ(write_frame_file(settings_, grey, 1), msg::kOk);
+    settings_.motion_threshold = 19.5f;
+    EXPECT_TRUE(detect_motion(settings_)) << c.name;
+    settings_.motion_threshold = 20.0f;
+    EXPECT_FALSE(detect_motion(settings_)) << c.name;
+
+    write_bytes("Talvex.jpg", "old snapshot");
+    EXPECT_EQ(make_snapshot(settings_, 0), msg::kOk) << c.name;
+    EXPECT_EQ(std::filesystem::file_size("Talvex.jpg"), 0u) << c.name;
+
+    // The next write replaces it with an exact frame file.
+    ASSERT_EQ(write_frame_file(settings_, frame, 0), msg::kOk) << c.name;
+    EXPECT_EQ(std::filesystem::file_size("Talvex_0.bmp"), 54u + frame.bytes.size()) << c.name;
+  }
+}
+
+// Rewritten in place, a frame file or snapshot holds exactly what a new file would: the
+// frame's bytes, and the JPEG of the loaded picture's crop, whatever the file held before.
+TEST_F(FrameTest, RewrittenFilesHoldExactlyTheNewBytes) {
+  struct Case {
+    int width, height, bits;
+  } cases[] = {{640, 480, 32}, {640, 480, 32}, {320, -240, 24}, {160, 120, 16},
+               {239, 181, 24}, {1, 1, 32},     {320, 240, 24},  {320, 240, 24}};
+  std::mt19937 random(19);
+  std::uniform_int_distribution<int> byte(0, 255);
+  for (const Case& c : cases) {
+    const std::string name =
+        std::to_string(c.width) + "x" + std::to_string(c.height) + "x" + std::to_string(c.bits);
+    FrameBuffer frame = pattern_frame(c.width, c.height, c.bits);
+    for (auto& v : frame.bytes) v = static_cast<std::uint8_t>(v ^ byte(random));
+    ASSERT_EQ(write_frame_file(settings_, frame, 1), msg::kOk) << name;
+    const std::string file = read_bytes("Talvex_1.bmp");
+    ASSERT_EQ(file.size(), 54 + frame.bytes.size()) << name;
+    const std::vector<std::uint8_t> headers =
+        bmp_headers(frame.width, frame.height, frame.bit_count, frame.size);
+    EXPECT_EQ(file.compare(0, 54, std::string(headers.begin(), headers.end())), 0) << name;
+    EXPECT_EQ(std::memcmp(file.data() + 54, frame.bytes.data(), frame.bytes.size()), 0) << name;
+
+    ASSERT_EQ(make_snapshot(settings_, 1), msg::kOk) << name;
+    FrameImage loaded, crop;
+    ASSERT_TRUE(load_bmp(loaded, "Talvex_1.bmp")) << name;
+    ASSERT_TRUE(crop_region(loaded, 0, 0, 240, 180, crop)) << name;
+    std::FILE* reference = std::fopen("reference.jpg", "w+b");
+    ASSERT_NE(reference, nullptr);
+    EXPECT_TRUE(encode_jpeg(crop, reference));
+    std::fclose(reference);
+    EXPECT_EQ(read_bytes("Talvex.jpg"), read_bytes("reference.jpg")) << name;
+  }
+  // A frame file gone: the snapshot that was there is emptied.
+  std::filesystem::remove("Talvex_1.bmp");
+  ASSERT_EQ(make_snapshot(settings_, 1), msg::kOk);
+  EXPECT_EQ(std::filesystem::file_size("Talvex.jpg"), 0u);
+}
+
+// A grabber that hands out a fixed frame.
+class FixedSource : public FrameSource {
+ public:
+  explicit FixedSource(const FrameBuffer& frame) : frame_(frame) {}
+  bool has_grabber() const override { return true; }
+  bool grabbed_size(long& size) override {
+    size = static_cast<long>(frame_.bytes.size());
+    return true;
+  }
+  bool copy_grabbed(void* bytes, long& size) override {
+    std::memcpy(bytes, frame_.bytes.data(), static_cast<std::size_t>(size));
+    return true;
+  }
+  bool grabbed_format(GrabbedFormat& format) override {
+    format = GrabbedFormat{frame_.width, frame_.height, frame_.bit_count};
+    return true;
+  }
+
+ private:
+  const FrameBuffer& frame_;
+};
+
+// Working passes at a steady frame size allocate nothing: grab copy, frame file, snapshot
+// and motion reuse what the first passes allocated.
+TEST_F(FrameTest, SteadyPassesAllocateNothing) {
+  struct Case {
+    int width, height, bits;
+    float threshold;
+  } cases[] = {{320, 240, 32, 7.5f}, {640, -480, 24, 1000.0f}, {1280, 720, 32, 1000.0f}};
+  for (const Case& c : cases) {
+    const FrameBuffer older = pattern_frame(c.width, c.height, c.bits);
+    FrameBuffer newer = older;
+    for (std::size_t i = 0; i < newer.bytes.size(); i += 7) newer.bytes[i] = 0;
+    FixedSource older_source(older), newer_source(newer);
+    FrameBuffer frame;
+    settings_.motion_threshold = c.threshold;
+    auto pass_pair = [&] {
+      bool ok = grab_frame(settings_, &older_source, frame, nullptr) == msg::kOk &&
+                write_frame_file(settings_, frame, 0) == msg::kOk &&
+                make_snapshot(settings_, 0) == msg::kOk;
+      ok = grab_frame(settings_, &newer_source, frame, nullptr) == msg::kOk &&
+           write_frame_file(settings_, frame, 1) == msg::kOk &&
+           make_snapshot(settings_, 1) == msg::kOk && ok;
+      detect_motion(settings_);
+      return ok;
+    };
+    ASSERT_TRUE(pass_pair());  // the first passes create the files and the buffers
+    allocations = 0;
+    counting_allocations = true;
+    bool ok = true;
+    for (int i = 0; i < 3; ++i) ok = pass_pair() && ok;
+    counting_allocations = false;
+    EXPECT_TRUE(ok);
+    EXPECT_EQ(allocations, 0) << c.width << "x" << c.height << "x" << c.bits;
+  }
+}
+
+// With the heap exhausted, each function of the pipeline gives the failure the loop logs
+// (or no motion), never an exception. On a thread of its own, which has no buffers yet, and
+// with a frame larger than any before, each of them needs memory.
+TEST_F(FrameTest, AnExhaustedHeapIsAFailureNotAnException) {
+  const FrameBuffer large = pattern_frame(2000, 1500, 32);
+  FixedSource source(large);
+  ASSERT_EQ(write_frame_file(settings_, large, 0), msg::kOk);
+  ASSERT_EQ(write_frame_file(settings_, pattern_frame(1000, 1500, 32), 1), msg::kOk);
+  write_bytes("Talvex.jpg", "old snapshot");
+  FrameBuffer frame;
+  FrameImage image, crop, small;
+  small.allocate(300, 200, 24);
+  int grab = -1, snapshot = -1;
+  bool motion = true, loaded = true, cropped = true;
+  std::thread capture([&] {
+    heap_exhausted = true;
+    grab = grab_frame(settings_, &source, frame, nullptr);
+    snapshot = make_snapshot(settings_, 0);
+    motion = detect_motion(settings_);  // files of different layouts: the images are loaded
+    loaded = load_bmp(image, "Talvex_0.bmp");
+    cropped = crop_region(small, 0, 0, 240, 180, crop);
+    heap_exhausted = false;
+  });
+  capture.join();
+  EXPECT_EQ(grab, 0);      // logged as 15 by the loop
+  EXPECT_EQ(snapshot, 0);  // logged as 17
+  EXPECT_EQ(std::filesystem::file_size("Talvex.jpg"), 0u);
+  EXPECT_FALSE(motion);
+  EXPECT_FALSE(loaded);
+  EXPECT_TRUE(image.empty());
+  EXPECT_FALSE(cropped);
+  EXPECT_TRUE(crop.empty());
+  // And with memory again the pipeline works as before.
+  EXPECT_EQ(grab_frame(settings_, &source, frame, nullptr), msg::kOk);
+  EXPECT_EQ(write_frame_file(settings_, frame, 0), msg::kOk);
+  EXPECT_EQ(make_snapshot(settings_, 0), msg::kOk);
+  EXPECT_GT(std::filesystem::file_size("Talvex.jpg"), 0u);
 }
 
 }  // namespace
