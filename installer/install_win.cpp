@@ -321,10 +321,24 @@ int uninstall_files() {
     ::RemoveDirectoryA(group->program_group.c_str());
   }
   FixedText<kPathSize> recorded;
-  // A record that names no installation directory is not followed: emptying "c:\" or a
-  // system folder because of a changed registry value must not happen.
-  if (!read_installation_record(recorded) || !is_installation_directory(recorded.view()))
+  // The record can be changed by anyone running as the user, and the uninstall runs with
+  // administrator rights: a record that names no real installation directory on the
+  // installation's drive is not followed, and nothing is deleted.
+  if (!read_installation_record(recorded) ||
+      !is_installation_directory(recorded.view(), env.drive_root))
     return kNoInstallationDirectory;
+  // Uninstalled before: nothing there to delete.
+  if (::GetFileAttributesA(recorded.c_str()) == INVALID_FILE_ATTRIBUTES &&
+      (::GetLastError() == ERROR_FILE_NOT_FOUND || ::GetLastError() == ERROR_PATH_NOT_FOUND))
+    return kOk;
+  if (!usable_installation_directory(recorded.str())) return kNoInstallationDirectory;
+  // The compressor leaves the system before its file goes.
+  for (const PayloadRow& row : kPayload) {
+    if (!row.com_server) continue;
+    const std::optional<std::string> installed = join_path(recorded.view(), row.installed);
+    if (installed && ::GetFileAttributesA(installed->c_str()) != INVALID_FILE_ATTRIBUTES)
+      register_com_server(*installed, true);
+  }
   empty_directory(recorded.c_str());
   ::RemoveDirectoryA(recorded.c_str());
   return kOk;
