@@ -93,6 +93,20 @@ bool make_junction(const std::string& link, const std::string& target) {
   return made && is_reparse_point(link);
 }
 
+// Runs a Unix program under Wine, which starts it without waiting for it. False when it
+// can't be started (outside Wine).
+bool start_unix_program(std::string command) {
+  STARTUPINFOA startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION process{};
+  if (!::CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                        &startup, &process))
+    return false;
+  ::CloseHandle(process.hThread);
+  ::CloseHandle(process.hProcess);
+  return true;
+}
+
 // A link from `link` to the existing `target`: a junction where the platform can make one.
 // Wine 8 can't (FSCTL_SET_REPARSE_POINT fails with ERROR_NOT_SUPPORTED, mklink /j fails and
 // CreateSymbolicLinkA reports success without making anything); there the closest thing is
@@ -102,18 +116,24 @@ std::string make_link(const std::string& link, const std::string& target) {
   if (make_junction(link, target)) return "junction";
   const std::string unix_link = unix_path(link), unix_target = unix_path(target);
   if (unix_link.empty() || unix_target.empty()) return {};
-  std::string command = "Z:\\bin\\ln -s \"" + unix_target + "\" \"" + unix_link + "\"";
-  STARTUPINFOA startup{};
-  startup.cb = sizeof startup;
-  PROCESS_INFORMATION process{};
-  if (!::CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                        &startup, &process))
+  if (!start_unix_program("Z:\\bin\\ln -s \"" + unix_target + "\" \"" + unix_link + "\""))
     return {};
-  ::CloseHandle(process.hThread);
-  ::CloseHandle(process.hProcess);
   // Wine does not wait for a Unix program it started: look for the link for a while.
   for (int i = 0; i < 100 && !is_reparse_point(link); ++i) ::Sleep(50);
   return is_reparse_point(link) ? "unix symbolic link" : "";
+}
+
+// Removes a scratch tree without following the links in it (a tree removal through the
+// platform walks into them, and Wine can't remove a Unix link whose target is gone).
+void remove_tree(const std::string& folder) {
+  const std::string unix_folder = unix_path(folder);
+  if (!unix_folder.empty() && start_unix_program("Z:\\bin\\rm -rf \"" + unix_folder + "\"")) {
+    for (int i = 0; i < 100 && ::GetFileAttributesA(folder.c_str()) != INVALID_FILE_ATTRIBUTES; ++i)
+      ::Sleep(50);
+    return;
+  }
+  std::error_code ignored;
+  fs::remove_all(folder, ignored);
 }
 
 // The file names directly in a folder, sorted.
@@ -131,8 +151,9 @@ class InstallProcedures : public ::testing::Test {
   void SetUp() override {
     char temp[MAX_PATH] = {};
     ::GetTempPathA(MAX_PATH, temp);
+    // Wine reuses process ids: the time keeps a folder of an earlier run out of this one.
     root_ = std::string(temp) + "ti" + std::to_string(::GetCurrentProcessId()) + "_" +
-            std::to_string(counter_++);
+            std::to_string(::GetTickCount64() % 100000) + "_" + std::to_string(counter_++);
     fs::create_directories(root_ + "\\package");
     fs::create_directories(root_ + "\\program files");
     for (const char* name : kPackageFiles)
@@ -154,8 +175,7 @@ class InstallProcedures : public ::testing::Test {
     ::RegDeleteKeyA(HKEY_CURRENT_USER, "Software\\TalvexTest");  // once it is empty
     installer_environment() = saved_;
     ::SetCurrentDirectoryA(saved_directory_.c_str());
-    std::error_code ignored;
-    fs::remove_all(root_, ignored);
+    remove_tree(root_);
   }
   std::string installation() const { return root_ + "\\program files\\Talvex\\Talvex v3"; }
   std::string table_menu() const { return root_ + "\\windows\\start menu\\programs"; }
@@ -356,7 +376,7 @@ TEST_F(InstallProcedures, RecordsThatNameNoRealInstallationDirectoryDeleteNothin
     EXPECT_EQ(read(real + "\\letter.txt"), "keep me");
   }
   EXPECT_FALSE(how.empty()) << "no link could be made: the junction case did not run";
-  if (!other_drive.empty()) fs::remove_all(fs::path(other_drive).parent_path().parent_path());
+  if (!other_drive.empty()) remove_tree(fs::path(other_drive).parent_path().parent_path().string());
   // The same directory, recorded as it is, is emptied.
   ::RegDeleteKeyA(HKEY_CURRENT_USER, installer_environment().record.key.c_str());
   ASSERT_TRUE(write_installation_record(real.c_str()));
