@@ -25,6 +25,12 @@ cp "$stand_in" "$WINEPREFIX/drive_c/package/$package/Talvex.000"
 
 "$WINESERVER" -p
 "$WINE" cmd.exe /c exit </dev/null >/dev/null 2>&1 || true
+# The copy starts without our filters: the running wineserver of the source prefix writes
+# its registry back only from time to time, so the copied one may still hold cameras or the
+# compressor that other tests registered and removed again.
+for dll in talvex_filters.dll talvex_codec.dll; do
+  "$WINE" regsvr32 /u /s "$(winepath_of "$(dirname "$tests")/$dll")" >/dev/null 2>&1 || true
+done
 
 status=0
 TALVEX_PACKAGE="C:\\package\\$package" TALVEX_LINKS_OUT="$(winepath_of "$scratch/links")" \
