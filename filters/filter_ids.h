@@ -1,5 +1,6 @@
-// Class identifiers and friendly names of the filters in talvex_filters.dll, for the
-// module, its registration and the programs and tests that look the filters up.
+// Class identifiers and friendly names of our filters (the compressor in talvex_codec.dll,
+// the cameras in talvex_filters.dll), for the modules, their registration and the programs
+// and tests that look the filters up.
 #pragma once
 
 #include <guiddef.h>

@@ -1,16 +1,14 @@
-// talvex_filters.dll: the COM module. Class factories for the cameras and the compressor,
-// and their registration in the device categories (regsvr32 / regsvr32 /u).
-#include <windows.h>
+// The COM module of a filter DLL: class factories for the filters that module_filters()
+// names, and their registration in the device categories (regsvr32 / regsvr32 /u).
+#include "filters/module_win.h"
 
 #include <dshow.h>
 
+#include <atomic>
 #include <string>
 
 #include "common/com_ptr_win.h"
-#include "filters/camera_dshow.h"
 #include "filters/dshow_base_dshow.h"
-#include "filters/filter_ids.h"
-#include "filters/mjpeg_compressor_dshow.h"
 
 namespace {
 
@@ -19,25 +17,6 @@ using namespace talvex::filters;
 
 HMODULE g_module = nullptr;
 std::atomic<long> g_server_locks{0};
-
-struct FilterEntry {
-  const CLSID* clsid;
-  const wchar_t* name;
-  const CLSID* category;
-  HRESULT (*create)(IUnknown** out);
-  bool preview_pin;  // registered pin list only; the filter decides at run time
-};
-
-const FilterEntry kFilters[] = {
-    {&kClsidTestCamera, kTestCameraName, &CLSID_VideoInputDeviceCategory,
-     [](IUnknown** out) { return create_camera(CameraModel::kTest, out); }, false},
-    {&kClsidStillCamera, kStillCameraName, &CLSID_VideoInputDeviceCategory,
-     [](IUnknown** out) { return create_camera(CameraModel::kStill, out); }, true},
-    {&kClsidReplayCamera, kReplayCameraName, &CLSID_VideoInputDeviceCategory,
-     [](IUnknown** out) { return create_camera(CameraModel::kReplay, out); }, false},
-    {&kClsidMjpegCompressor, kMjpegCompressorName, &CLSID_VideoCompressorCategory,
-     create_mjpeg_compressor, false},
-};
 
 class ClassFactory : public IClassFactory {
  public:
@@ -181,7 +160,7 @@ HRESULT unregister_all() {
   ComPtr<IFilterMapper2> mapper;
   HRESULT hr = ::CoCreateInstance(CLSID_FilterMapper2, nullptr, CLSCTX_INPROC_SERVER,
                                   IID_IFilterMapper2, mapper.out_void());
-  for (const FilterEntry& entry : kFilters) {
+  for (const FilterEntry& entry : module_filters()) {
     if (mapper) {
       const std::wstring instance = guid_text(*entry.clsid);
       mapper->UnregisterFilter(entry.category, instance.c_str(), *entry.clsid);
@@ -204,7 +183,7 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
 extern "C" HRESULT STDAPICALLTYPE DllGetClassObject(REFCLSID clsid, REFIID iid, void** out) {
   if (!out) return E_POINTER;
   *out = nullptr;
-  for (const FilterEntry& entry : kFilters) {
+  for (const FilterEntry& entry : module_filters()) {
     if (IsEqualCLSID(clsid, *entry.clsid)) {
       auto* factory = new ClassFactory(entry);
       const HRESULT hr = factory->QueryInterface(iid, out);
@@ -227,7 +206,7 @@ extern "C" HRESULT STDAPICALLTYPE DllRegisterServer() {
   HRESULT hr = ::CoCreateInstance(CLSID_FilterMapper2, nullptr, CLSCTX_INPROC_SERVER,
                                   IID_IFilterMapper2, mapper.out_void());
   if (FAILED(hr)) return hr;
-  for (const FilterEntry& entry : kFilters) {
+  for (const FilterEntry& entry : module_filters()) {
     hr = register_server(entry, path);
     if (SUCCEEDED(hr)) hr = register_in_category(mapper.get(), entry);
     if (FAILED(hr)) {

@@ -1,5 +1,6 @@
 #include "installer/install_tables.h"
 
+#include <algorithm>
 #include <cctype>
 #include <iterator>
 
@@ -20,13 +21,15 @@ constexpr const char* kStartMenus[] = {
 };
 
 constexpr PayloadRow kRows[] = {
-    {"LICENSE.txt", "LICENSE.txt", nullptr, nullptr, nullptr},
-    {"Talvex.001", "Talvex.ico", nullptr, nullptr, nullptr},
-    {"Talvex.002", "Talvex.cfg", nullptr, nullptr, nullptr},
-    {"README.html", "README.html", "ReadMe.lnk", nullptr, nullptr},
-    {"Talvex.000", "Talvex.exe", "Talvex.lnk", nullptr, "Talvex.ico"},
-    {"Talvex.003", "Talvex_insp.exe", "Inspector.lnk", nullptr, "Talvex.ico"},
-    {"Talvex.004", "Talvex_inst.exe", "Uninstall.lnk", "-u", "Talvex.ico"},
+    {"LICENSE.txt", "LICENSE.txt", nullptr, nullptr, nullptr, false},
+    {"Talvex.001", "Talvex.ico", nullptr, nullptr, nullptr, false},
+    {"Talvex.002", "Talvex.cfg", nullptr, nullptr, nullptr, false},
+    {"README.html", "README.html", "ReadMe.lnk", nullptr, nullptr, false},
+    {"Talvex.000", "Talvex.exe", "Talvex.lnk", nullptr, "Talvex.ico", false},
+    {"Talvex.003", "Talvex_insp.exe", "Inspector.lnk", nullptr, "Talvex.ico", false},
+    {"Talvex.004", "Talvex_inst.exe", "Uninstall.lnk", "-u", "Talvex.ico", false},
+    // The video compressor that the default configuration names.
+    {"Talvex.005", "talvex_codec.dll", nullptr, nullptr, nullptr, true},
 };
 
 std::optional<std::string> first_existing(const PathProbe& probe, std::string_view drive_root,
@@ -113,10 +116,26 @@ std::optional<ProgramGroupPaths> program_group_paths(std::string_view start_menu
   return ProgramGroupPaths{paths->product_directory, paths->installation_directory};
 }
 
-bool is_installation_directory(std::string_view path) {
+bool is_installation_directory(std::string_view path, std::string_view drive_root) {
   const std::string tail = std::string("\\") + kProductFolder + "\\" + kVersionFolder;
-  if (path.size() <= tail.size() || path.size() > kMaxPathLength) return false;
-  return equal_ignoring_case(path.substr(path.size() - tail.size()), tail);
+  if (path.size() > kMaxPathLength || path.find('/') != std::string_view::npos) return false;
+  // The drive: a letter, a colon and a backslash, the same drive as the installation's.
+  if (drive_root.size() < 3 || path.size() < 3 || path[1] != ':' || path[2] != '\\' ||
+      !std::isalpha(static_cast<unsigned char>(path[0])) ||
+      !equal_ignoring_case(path.substr(0, 2), drive_root.substr(0, 2)))
+    return false;
+  if (path.size() < 2 + tail.size() ||
+      !equal_ignoring_case(path.substr(path.size() - tail.size()), tail))
+    return false;
+  // Every component below the drive is a plain name.
+  std::string_view rest = path.substr(3);
+  while (!rest.empty()) {
+    const std::size_t end = std::min(rest.find('\\'), rest.size());
+    const std::string_view component = rest.substr(0, end);
+    if (component.empty() || component == "." || component == "..") return false;
+    rest.remove_prefix(end == rest.size() ? end : end + 1);
+  }
+  return true;
 }
 
 bool is_video_file_name(std::string_view name) {
@@ -127,6 +146,21 @@ bool is_video_file_name(std::string_view name) {
   if (!equal_ignoring_case(name.substr(name.size() - kSuffix.size()), kSuffix)) return false;
   std::string_view fields = name.substr(kPrefix.size(), name.size() - kPrefix.size() - 4);
   return take_date_time(fields, '_') && take_date_time(fields, 0) && fields.empty();
+}
+
+bool is_photo_file_name(std::string_view name) {
+  constexpr std::string_view kSuffix = ".bmp";
+  if (name.size() < kSuffix.size() ||
+      !equal_ignoring_case(name.substr(name.size() - kSuffix.size()), kSuffix))
+    return false;
+  std::string_view fields = name.substr(0, name.size() - kSuffix.size());
+  if (fields == "--_--") return true;
+  return take_date_time(fields, 0) && fields.empty();
+}
+
+bool is_user_file_name(std::string_view name) {
+  return is_video_file_name(name) || is_photo_file_name(name) ||
+         equal_ignoring_case(name, kLogFile);
 }
 
 }  // namespace talvex::inst

@@ -24,6 +24,7 @@ constexpr char kVersionFolder[] = "Talvex v3";
 constexpr char kCaptureProgram[] = "Talvex.exe";
 constexpr char kAgreementFile[] = "LICENSE.txt";
 constexpr char kIconFile[] = "Talvex.ico";
+constexpr char kLogFile[] = "Talvex.log";
 
 // Folders below the drive root that may hold the programs, most preferred first.
 extern const std::span<const char* const> kBaseFolderCandidates;
@@ -37,6 +38,7 @@ struct PayloadRow {
   const char* link;       // shortcut name in the program group, or nullptr
   const char* arguments;  // shortcut arguments, or nullptr
   const char* icon;       // shortcut icon (bare name in the installation directory), or nullptr
+  bool com_server;        // registered after the copies and unregistered before the uninstall
 };
 extern const std::span<const PayloadRow> kPayload;
 
@@ -69,12 +71,23 @@ struct ProgramGroupPaths {
 };
 std::optional<ProgramGroupPaths> program_group_paths(std::string_view start_menu);
 
-// Whether a recorded path can be an installation directory: it ends in the product and
-// version folders ("...\\Talvex\\Talvex v3", letters in any case) below some folder.
-bool is_installation_directory(std::string_view path);
+// Whether a recorded path can be an installation directory, by its text alone: an absolute
+// path on the drive of `drive_root` ("c:\\..."), one backslash between components, none of
+// them "." or "..", no "/", ending in the product and version folders
+// ("...\\Talvex\\Talvex v3", letters in any case) below some folder, and at most
+// kMaxPathLength characters. Relative paths, other drives, UNC and device paths fail.
+bool is_installation_directory(std::string_view path, std::string_view drive_root = kDriveRoot);
 
 // Whether a file name is that of a finished recording:
 // Talvex_Camera_YYYY-MM-DD_hh-mm-ss_YYYY-MM-DD_hh-mm-ss.avi (letters in any case).
 bool is_video_file_name(std::string_view name);
+
+// Whether a file name is that of an inspector photo: YYYY-MM-DD_hh-mm-ss.bmp, or "--_--.bmp"
+// for a photo taken before any frame time was shown (letters in any case).
+bool is_photo_file_name(std::string_view name);
+
+// What a reinstall keeps in the installation directory because the user made it: the
+// recordings, the inspector's photos and the capture program's log.
+bool is_user_file_name(std::string_view name);
 
 }  // namespace talvex::inst

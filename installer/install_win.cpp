@@ -75,6 +75,56 @@ class RegistryKey {
   HKEY key_ = nullptr;
 };
 
+class Handle {
+ public:
+  explicit Handle(HANDLE h) : h_(h) {}
+  Handle(const Handle&) = delete;
+  Handle& operator=(const Handle&) = delete;
+  ~Handle() {
+    if (valid()) ::CloseHandle(h_);
+  }
+  bool valid() const { return h_ != INVALID_HANDLE_VALUE; }
+  HANDLE get() const { return h_; }
+
+ private:
+  HANDLE h_;
+};
+
+// What an emptying never deletes or follows.
+constexpr DWORD kNotPlainFile =
+    FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DEVICE;
+
+// The directory itself (a junction or symbolic link as such, not what it points to).
+HANDLE open_directory(const char* path, DWORD share_delete) {
+  return ::CreateFileA(path, FILE_READ_ATTRIBUTES,
+                       FILE_SHARE_READ | FILE_SHARE_WRITE | share_delete, nullptr, OPEN_EXISTING,
+                       FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+}
+
+// A directory that is neither a junction nor a symbolic link, asked both by name and by
+// handle (Wine reports a link seen through a Unix symbolic link only by name).
+bool is_plain_directory(const char* path) {
+  const DWORD attributes = ::GetFileAttributesA(path);
+  if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY) ||
+      (attributes & FILE_ATTRIBUTE_REPARSE_POINT))
+    return false;
+  const Handle directory(open_directory(path, FILE_SHARE_DELETE));
+  BY_HANDLE_FILE_INFORMATION info;
+  return directory.valid() && ::GetFileInformationByHandle(directory.get(), &info) &&
+         (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
+         !(info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT);
+}
+
+// Whether `path` opens the same directory as `held`.
+bool same_directory(HANDLE held, const char* path) {
+  const Handle other(open_directory(path, FILE_SHARE_DELETE));
+  BY_HANDLE_FILE_INFORMATION a, b;
+  return other.valid() && ::GetFileInformationByHandle(held, &a) &&
+         ::GetFileInformationByHandle(other.get(), &b) &&
+         a.dwVolumeSerialNumber == b.dwVolumeSerialNumber && a.nFileIndexHigh == b.nFileIndexHigh &&
+         a.nFileIndexLow == b.nFileIndexLow;
+}
+
 }  // namespace
 
 InstallerEnvironment& installer_environment() {
@@ -95,8 +145,13 @@ std::optional<std::string> search_path_probe(const std::string& root, const std:
 }
 
 bool empty_directory(const char* directory, KeepFile keep) {
+  // The directory itself must be a real one. It stays open without delete sharing until it
+  // has been emptied, so that it can be neither renamed nor replaced by a link meanwhile.
+  if (!is_plain_directory(directory)) return false;
+  const Handle pinned(open_directory(directory, 0));
+  if (!pinned.valid()) return false;
   const std::string saved = current_directory();
-  if (!::SetCurrentDirectoryA(directory)) {
+  if (!::SetCurrentDirectoryA(directory) || !same_directory(pinned.get(), ".")) {
     if (!saved.empty()) ::SetCurrentDirectoryA(saved.c_str());
     return false;
   }
@@ -106,12 +161,37 @@ bool empty_directory(const char* directory, KeepFile keep) {
     do {
       const std::string_view name = entry.cFileName;
       if (name == "." || name == "..") continue;
+      // Plain files only: a folder, junction or symbolic link stays, and is not looked into.
+      if (entry.dwFileAttributes & kNotPlainFile) continue;
       if (keep && keep(name)) continue;
       ::DeleteFileA(entry.cFileName);
     } while (::FindNextFileA(find.get(), &entry));
   }
   if (!saved.empty()) ::SetCurrentDirectoryA(saved.c_str());
   return true;
+}
+
+bool usable_installation_directory(const std::string& path) {
+  const InstallerEnvironment& env = installer_environment();
+  if (!is_installation_directory(path, env.drive_root)) return false;
+  const std::string drive = path.substr(0, 3);
+  if (::GetDriveTypeA(drive.c_str()) != DRIVE_FIXED) return false;
+  // Every folder from the drive down to the directory itself.
+  for (std::size_t at = path.find('\\', 3);; at = path.find('\\', at + 1)) {
+    if (!is_plain_directory(path.substr(0, at).c_str())) return false;
+    if (at == std::string::npos) return true;
+  }
+}
+
+HRESULT register_com_server(const std::string& path, bool unregister) {
+  HMODULE module = ::LoadLibraryExA(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+  if (!module) return HRESULT_FROM_WIN32(::GetLastError());
+  using Entry = HRESULT(STDAPICALLTYPE*)();
+  const auto entry = reinterpret_cast<Entry>(reinterpret_cast<void*>(
+      ::GetProcAddress(module, unregister ? "DllUnregisterServer" : "DllRegisterServer")));
+  const HRESULT result = entry ? entry() : HRESULT_FROM_WIN32(ERROR_PROC_NOT_FOUND);
+  ::FreeLibrary(module);
+  return result;
 }
 
 bool installation_record_exists() {
@@ -151,8 +231,9 @@ bool read_installation_record(FixedText<kPathSize>& directory) {
 HRESULT create_shortcut(const char* target, const char* link, const char* description,
                         const char* working_directory, const char* icon, const char* arguments) {
   const HRESULT init = ::CoInitialize(nullptr);
-  // S_FALSE: COM was initialised on this thread already; usable, and balanced below.
-  if (init != S_OK && init != S_FALSE) return 0;
+  // S_FALSE: COM was initialised on this thread already; usable, and balanced below. A
+  // failure (another apartment model on this thread) is returned and never uninitialised.
+  if (FAILED(init)) return init;
   HRESULT result = E_FAIL;
   {
     ComPtr<IShellLinkA> shell_link;
@@ -194,8 +275,12 @@ int install_files(char* directory) {
   if (!paths) return kInstallFailed;
   const std::string& installation = paths->installation_directory;
   ::CreateDirectoryA(paths->product_directory.c_str(), nullptr);
-  if (!::CreateDirectoryA(installation.c_str(), nullptr))
-    empty_directory(installation.c_str(), is_video_file_name);
+  if (!::CreateDirectoryA(installation.c_str(), nullptr)) {
+    // An existing directory is emptied (and filled) only when it is a real one: a link put
+    // there would turn both against whatever it points to.
+    if (!usable_installation_directory(installation)) return kNoInstallationDirectory;
+    empty_directory(installation.c_str(), is_user_file_name);
+  }
 
   // 2. The program group.
   begin_stage(env);
@@ -208,14 +293,19 @@ int install_files(char* directory) {
 
   // 3. The payload and its shortcuts; nothing here stops the installation.
   begin_stage(env);
+  std::vector<std::string> servers;
   for (const PayloadRow& row : kPayload) {
     const std::optional<std::string> installed = join_path(installation, row.installed);
     if (!installed || !::CopyFileA(row.source, installed->c_str(), FALSE)) continue;
+    if (row.com_server) servers.push_back(*installed);
     if (!row.link || !group) continue;
     if (const std::optional<std::string> link = join_path(group->program_group, row.link))
       create_shortcut(installed->c_str(), link->c_str(), "", installation.c_str(),
                       row.icon ? row.icon : "", row.arguments);
   }
+  // The copied COM servers (the compressor) register from where they now are; like a
+  // failed copy, a failed registration does not stop the installation.
+  for (const std::string& server : servers) register_com_server(server);
 
   // 4. The record.
   begin_stage(env);
@@ -231,10 +321,24 @@ int uninstall_files() {
     ::RemoveDirectoryA(group->program_group.c_str());
   }
   FixedText<kPathSize> recorded;
-  // A record that names no installation directory is not followed: emptying "c:\" or a
-  // system folder because of a changed registry value must not happen.
-  if (!read_installation_record(recorded) || !is_installation_directory(recorded.view()))
+  // The record can be changed by anyone running as the user, and the uninstall runs with
+  // administrator rights: a record that names no real installation directory on the
+  // installation's drive is not followed, and nothing is deleted.
+  if (!read_installation_record(recorded) ||
+      !is_installation_directory(recorded.view(), env.drive_root))
     return kNoInstallationDirectory;
+  // Uninstalled before: nothing there to delete.
+  if (::GetFileAttributesA(recorded.c_str()) == INVALID_FILE_ATTRIBUTES &&
+      (::GetLastError() == ERROR_FILE_NOT_FOUND || ::GetLastError() == ERROR_PATH_NOT_FOUND))
+    return kOk;
+  if (!usable_installation_directory(recorded.str())) return kNoInstallationDirectory;
+  // The compressor leaves the system before its file goes.
+  for (const PayloadRow& row : kPayload) {
+    if (!row.com_server) continue;
+    const std::optional<std::string> installed = join_path(recorded.view(), row.installed);
+    if (installed && ::GetFileAttributesA(installed->c_str()) != INVALID_FILE_ATTRIBUTES)
+      register_com_server(*installed, true);
+  }
   empty_directory(recorded.c_str());
   ::RemoveDirectoryA(recorded.c_str());
   return kOk;

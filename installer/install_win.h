@@ -41,21 +41,35 @@ InstallerEnvironment& installer_environment();
 // 21 with the installation directory in `directory` (kDirectoryBufferSize bytes), or 13
 // with an empty `directory` when the installation record can't be made.
 int install_files(char* directory);
-// 21, or 12 when the installation record can't be read.
+// 21, or 12 when the installation record can't be read or names no usable installation
+// directory (usable_installation_directory); nothing is deleted then.
 int uninstall_files();
 // Starts Talvex.exe of the installation directory with that directory as its working
 // directory; nothing for a null or empty directory, and a failure is silent.
 void start_capture_program(const char* directory);
 
 // Writes one shell link. `icon` is a bare file name joined to `working_directory` (empty
-// for none); `arguments` may be null or empty.
+// for none); `arguments` may be null or empty. When COM can't be initialised on the thread,
+// the failure of CoInitialize and nothing written.
 HRESULT create_shortcut(const char* target, const char* link, const char* description,
                         const char* working_directory, const char* icon, const char* arguments);
 
-// Deletes the files directly in `directory`, except those `keep` names (subdirectories,
-// read-only files and files in use stay). False only when the directory can't be entered.
+// Deletes the plain files directly in `directory`, except those `keep` names: subdirectories,
+// junctions, symbolic links, read-only files and files in use stay, and no link is followed.
+// False when the directory can't be entered or is itself a junction or symbolic link; it is
+// held open meanwhile, so that it can't be swapped for one while it is emptied.
 using KeepFile = bool (*)(std::string_view name);
 bool empty_directory(const char* directory, KeepFile keep = nullptr);
+
+// Whether `path` may be emptied and removed: it passes is_installation_directory on the
+// installation's drive (installer_environment().drive_root), that drive is a local fixed
+// drive, and the path names a real directory that is, like every folder above it, neither
+// a junction nor a symbolic link.
+bool usable_installation_directory(const std::string& path);
+
+// Calls DllRegisterServer (or DllUnregisterServer) of the DLL at `path`; the HRESULT, or
+// the failure to load it or to find the entry point.
+HRESULT register_com_server(const std::string& path, bool unregister = false);
 
 // The installation record.
 bool installation_record_exists();

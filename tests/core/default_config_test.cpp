@@ -1,5 +1,6 @@
 // The distribution package's default "Talvex.cfg" is what the capture program writes for
-// its defaults, with the video folder left to the directory it is started in.
+// its defaults, with the video folder left to the directory it is started in and the
+// installed compressor chosen, so that an installed kit records compressed from the start.
 #include <gtest/gtest.h>
 
 #include "app/settings.h"
@@ -14,6 +15,7 @@ TEST(DefaultConfiguration, PackageFileIsTheDefaultRecordAndReadsBack) {
   Settings defaults;
   apply_default_settings(defaults);
   defaults.video_folder = ".";
+  defaults.compressor = "Talvex MJPEG Compressor";
   EXPECT_EQ(file, settings_file_text(defaults));
 
   testing::ScratchDirectory scratch;
@@ -21,6 +23,7 @@ TEST(DefaultConfiguration, PackageFileIsTheDefaultRecordAndReadsBack) {
   Settings read;
   EXPECT_EQ(read_settings(read), msg::kOk);
   EXPECT_EQ(settings_file_text(read), file);
+  EXPECT_EQ(read.compressor, "Talvex MJPEG Compressor");
 }
 
 }  // namespace

@@ -97,14 +97,16 @@ TEST(InstallTables, PayloadRowsInOrder) {
     const char* link;
     const char* arguments;
     const char* icon;
+    bool com_server;
   } expected[] = {
-      {"LICENSE.txt", "LICENSE.txt", "", "", ""},
-      {"Talvex.001", "Talvex.ico", "", "", ""},
-      {"Talvex.002", "Talvex.cfg", "", "", ""},
-      {"README.html", "README.html", "ReadMe.lnk", "", ""},
-      {"Talvex.000", "Talvex.exe", "Talvex.lnk", "", "Talvex.ico"},
-      {"Talvex.003", "Talvex_insp.exe", "Inspector.lnk", "", "Talvex.ico"},
-      {"Talvex.004", "Talvex_inst.exe", "Uninstall.lnk", "-u", "Talvex.ico"},
+      {"LICENSE.txt", "LICENSE.txt", "", "", "", false},
+      {"Talvex.001", "Talvex.ico", "", "", "", false},
+      {"Talvex.002", "Talvex.cfg", "", "", "", false},
+      {"README.html", "README.html", "ReadMe.lnk", "", "", false},
+      {"Talvex.000", "Talvex.exe", "Talvex.lnk", "", "Talvex.ico", false},
+      {"Talvex.003", "Talvex_insp.exe", "Inspector.lnk", "", "Talvex.ico", false},
+      {"Talvex.004", "Talvex_inst.exe", "Uninstall.lnk", "-u", "Talvex.ico", false},
+      {"Talvex.005", "talvex_codec.dll", "", "", "", true},
   };
   auto text = [](const char* s) { return std::string(s ? s : ""); };
   ASSERT_EQ(kPayload.size(), std::size(expected));
@@ -114,6 +116,7 @@ TEST(InstallTables, PayloadRowsInOrder) {
     EXPECT_EQ(text(kPayload[i].link), expected[i].link) << i;
     EXPECT_EQ(text(kPayload[i].arguments), expected[i].arguments) << i;
     EXPECT_EQ(text(kPayload[i].icon), expected[i].icon) << i;
+    EXPECT_EQ(kPayload[i].com_server, expected[i].com_server) << i;
   }
 }
 
@@ -125,16 +128,45 @@ TEST(InstallTables, RecordedDirectoryMustBeAnInstallationDirectory) {
       {"c:\\program files\\Talvex\\Talvex v3", true},
       {"c:\\Talvex\\Talvex v3", true},
       {"C:\\ARQUIVOS DE PROGRAMAS\\TALVEX\\TALVEX V3", true},
+      {"c:\\a folder\\deeper\\Talvex\\Talvex v3", true},
+      // relative, rooted without a drive, or relative to the drive's current folder
+      {"x\\Talvex\\Talvex v3", false},
+      {"Talvex\\Talvex v3", false},
       {"\\Talvex\\Talvex v3", false},
+      {"c:Talvex\\Talvex v3", false},
+      {"c:x\\Talvex\\Talvex v3", false},
+      // another drive, UNC and device paths
+      {"d:\\program files\\Talvex\\Talvex v3", false},
+      {"z:\\Talvex\\Talvex v3", false},
+      {"\\\\server\\share\\Talvex\\Talvex v3", false},
+      {"\\\\?\\c:\\program files\\Talvex\\Talvex v3", false},
+      {"\\\\.\\c:\\Talvex\\Talvex v3", false},
+      {"\\??\\c:\\Talvex\\Talvex v3", false},
+      // components that walk elsewhere, other separators
+      {"c:\\windows\\..\\Talvex\\Talvex v3", false},
+      {"c:\\.\\Talvex\\Talvex v3", false},
+      {"c:\\\\Talvex\\Talvex v3", false},
+      {"c:/windows/Talvex\\Talvex v3", false},
+      {"c:\\windows/Talvex\\Talvex v3", false},
+      // wrong endings
       {"c:", false},
       {"c:\\", false},
       {"", false},
       {"c:\\windows", false},
       {"c:\\program files\\Talvex", false},
+      {"c:\\program files\\Talvex\\Talvex v3\\", false},
       {"c:\\program files\\Talvex\\Talvex v3\\..", false},
       {"c:\\program files\\XTalvex\\Talvex v3", false},
+      {"c:\\program files\\Talvex\\Talvex v3x", false},
   };
   for (const Case& c : cases) EXPECT_EQ(is_installation_directory(c.path), c.accepted) << c.path;
+  // The drive is the installation's; 99 characters are one too many.
+  EXPECT_TRUE(is_installation_directory("d:\\Talvex\\Talvex v3", "D:\\"));
+  EXPECT_FALSE(is_installation_directory("c:\\Talvex\\Talvex v3", "d:\\"));
+  const std::string tail = "\\Talvex\\Talvex v3";
+  const std::string longest = "c:\\" + std::string(kMaxPathLength - 3 - tail.size(), 'f') + tail;
+  EXPECT_TRUE(is_installation_directory(longest));
+  EXPECT_FALSE(is_installation_directory("c:\\f" + longest.substr(3)));
 }
 
 TEST(InstallTables, RecordingNames) {
@@ -160,7 +192,41 @@ TEST(InstallTables, RecordingNames) {
       {"Talvex_Camera_", false},
       {"", false},
   };
-  for (const Case& c : cases) EXPECT_EQ(is_video_file_name(c.name), c.video) << c.name;
+  for (const Case& c : cases) {
+    EXPECT_EQ(is_video_file_name(c.name), c.video) << c.name;
+    EXPECT_EQ(is_user_file_name(c.name), c.video) << c.name;
+  }
+}
+
+TEST(InstallTables, PhotosAndTheLogAreTheUsersToo) {
+  struct Case {
+    const char* name;
+    bool photo;
+    bool users;
+  } cases[] = {
+      {"2006-03-07_09-06-00.bmp", true, true},
+      {"2026-12-31_23-59-59.BMP", true, true},
+      {"987-03-07_09-06-00.bmp", true, true},
+      {"--_--.bmp", true, true},  // taken before any frame time was shown
+      {"Talvex.log", false, true},
+      {"TALVEX.LOG", false, true},
+      {"Talvex_0.bmp", false, false},
+      {"Talvex_1.bmp", false, false},
+      {"Talvex.jpg", false, false},
+      {"Talvex.lst", false, false},
+      {"Talvex.log.old", false, false},
+      {"2006-03-07_09-06-00.bmp.txt", false, false},
+      {"2006-03-07_09-06-0.bmp", false, false},
+      {"2006-03-07_09-06.bmp", false, false},
+      {"2006-03-07 09-06-00.bmp", false, false},
+      {"2006-03-07_09-06-00_.bmp", false, false},
+      {"-_-.bmp", false, false},
+      {".bmp", false, false},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(is_photo_file_name(c.name), c.photo) << c.name;
+    EXPECT_EQ(is_user_file_name(c.name), c.users) << c.name;
+  }
 }
 
 std::string agreement_of(const std::string& bytes) {

@@ -5,11 +5,14 @@
 
 #include <gtest/gtest.h>
 
+#include <dshow.h>
 #include <shlobj.h>
 
 #include <algorithm>
 #include <cstdlib>
+#include <filesystem>
 #include <string>
+#include <vector>
 
 #include "installer/install_tables.h"
 #include "tests/e2e/driver_win.h"
@@ -30,6 +33,8 @@ constexpr char kRecordValue[] = "InstallationDirectory";
 constexpr char kProgramFiles[] = "C:\\program files\\Talvex\\Talvex v3";
 constexpr char kArquivos[] = "c:\\arquivos de programas";
 constexpr char kVideo[] = "Talvex_Camera_2026-03-14_07-05-03_2026-03-14_07-05-33.avi";
+constexpr char kPhoto[] = "2026-03-14_07-05-10.bmp";
+constexpr char kCompressor[] = "Talvex MJPEG Compressor";
 // An installation takes four pauses of a second; the uninstall one of two.
 constexpr Timeout kInstallTimeout{20000};
 
@@ -61,13 +66,96 @@ std::optional<std::string> record() {
   return std::string(text);
 }
 
+// The friendly names of a DirectShow device category, as the capture program lists them.
+std::vector<std::string> category_names(const GUID& category) {
+  std::vector<std::string> names;
+  ::CoInitialize(nullptr);
+  ICreateDevEnum* devices = nullptr;
+  if (SUCCEEDED(::CoCreateInstance(CLSID_SystemDeviceEnum, nullptr, CLSCTX_INPROC_SERVER,
+                                   IID_ICreateDevEnum, reinterpret_cast<void**>(&devices)))) {
+    IEnumMoniker* monikers = nullptr;
+    if (devices->CreateClassEnumerator(category, &monikers, 0) == S_OK) {
+      IMoniker* moniker = nullptr;
+      while (monikers->Next(1, &moniker, nullptr) == S_OK) {
+        IPropertyBag* bag = nullptr;
+        if (SUCCEEDED(moniker->BindToStorage(nullptr, nullptr, IID_IPropertyBag,
+                                             reinterpret_cast<void**>(&bag)))) {
+          VARIANT name;
+          ::VariantInit(&name);
+          if (SUCCEEDED(bag->Read(L"FriendlyName", &name, nullptr)) && name.vt == VT_BSTR) {
+            char text[200] = {};
+            ::WideCharToMultiByte(CP_ACP, 0, name.bstrVal, -1, text, sizeof text, nullptr, nullptr);
+            names.push_back(text);
+          }
+          ::VariantClear(&name);
+          bag->Release();
+        }
+        moniker->Release();
+      }
+      monikers->Release();
+    }
+    devices->Release();
+  }
+  ::CoUninitialize();
+  return names;
+}
+
+bool has_compressor() {
+  const std::vector<std::string> names = category_names(CLSID_VideoCompressorCategory);
+  return std::find(names.begin(), names.end(), kCompressor) != names.end();
+}
+
+// Our test cameras, registered from the build tree for as long as they live; the kit never
+// installs them.
+class TestCameras {
+ public:
+  TestCameras() : module_(::LoadLibraryA(program_path("talvex_filters.dll").c_str())) {
+    result_ = call("DllRegisterServer");
+  }
+  ~TestCameras() {
+    call("DllUnregisterServer");
+    if (module_) ::FreeLibrary(module_);
+  }
+  bool registered() const { return result_ == S_OK; }
+
+ private:
+  HRESULT call(const char* name) {
+    using Entry = HRESULT(STDAPICALLTYPE*)();
+    auto entry =
+        module_ ? reinterpret_cast<Entry>(reinterpret_cast<void*>(::GetProcAddress(module_, name)))
+                : nullptr;
+    return entry ? entry() : E_FAIL;
+  }
+  HMODULE module_;
+  HRESULT result_ = E_FAIL;
+};
+
+std::vector<std::string> recordings(const std::string& dir) {
+  std::vector<std::string> names;
+  std::error_code ignored;
+  for (const auto& e : std::filesystem::directory_iterator(dir, ignored)) {
+    const std::string n = e.path().filename().string();
+    if (n.rfind("Talvex_Camera_", 0) == 0) names.push_back(n);
+  }
+  return names;
+}
+
 void remove_tree(const std::string& path) {
   std::error_code ignored;
   std::filesystem::remove_all(path, ignored);
 }
 
-// Nothing installed, no record: as on a machine that never saw Talvex.
+// Nothing installed, no record, no compressor registered: as on a machine that never saw
+// Talvex. (The build's compressor has the installed one's class, so its unregistration
+// removes what an installation registered.)
 void forget_installation() {
+  if (HMODULE codec = ::LoadLibraryA(program_path("talvex_codec.dll").c_str())) {
+    using Entry = HRESULT(STDAPICALLTYPE*)();
+    if (auto entry = reinterpret_cast<Entry>(
+            reinterpret_cast<void*>(::GetProcAddress(codec, "DllUnregisterServer"))))
+      entry();
+    ::FreeLibrary(codec);
+  }
   ::RegDeleteKeyA(HKEY_CURRENT_USER, kRecordKey);
   remove_tree("C:\\program files\\Talvex");
   remove_tree(kArquivos);
@@ -244,6 +332,8 @@ TEST_F(InstallerTest, InstallReinstallAndUninstall) {
 
   // A reinstall empties the directory but for the recordings, and keeps the record.
   write_file(dir + "\\" + kVideo, "RIFF video");
+  write_file(dir + "\\" + kPhoto, "BM photo");
+  write_file(dir + "\\Talvex.log", "the log");
   write_file(dir + "\\Talvex_tmp.avi", "RIFF temporary");
   write_file(dir + "\\notes.txt", "mine");
   std::filesystem::create_directory(dir + "\\sub");
@@ -256,6 +346,8 @@ TEST_F(InstallerTest, InstallReinstallAndUninstall) {
     EXPECT_EQ(run.program.wait_exit(), 0u);
   }
   EXPECT_EQ(read_file(dir + "\\" + kVideo), "RIFF video");
+  EXPECT_EQ(read_file(dir + "\\" + kPhoto), "BM photo");
+  EXPECT_EQ(read_file(dir + "\\Talvex.log"), "the log");
   EXPECT_FALSE(file_exists(dir + "\\Talvex_tmp.avi"));
   EXPECT_FALSE(file_exists(dir + "\\notes.txt"));
   EXPECT_TRUE(file_exists(dir + "\\sub\\kept.txt"));
@@ -315,6 +407,87 @@ TEST_F(InstallerTest, UninstallWithoutRecordRemovesTheGroupAndReports012) {
   EXPECT_FALSE(file_exists(program_group()));
   post_close(run.window);
   EXPECT_EQ(run.program.wait_exit(), 0u);
+}
+
+// From the package to the first recording: the compressor is installed and registered (and
+// no test camera), the default configuration names it, so the installed capture program's
+// first recording is MJPEG (installer_e2e.sh checks it with ffprobe); the uninstall takes
+// the compressor away again.
+TEST_F(InstallerTest, TheInstalledKitRecordsCompressedAndTheUninstallRemovesTheCompressor) {
+  ASSERT_FALSE(has_compressor()) << "the scratch prefix has our compressor already";
+  const std::string dir = kProgramFiles;
+  {
+    Installer run = start_installer();
+    ASSERT_NE(run.window, nullptr);
+    EXPECT_EQ(lower(install(run)), lower("Installation completed!\nDir: " + dir));
+    EXPECT_EQ(run.program.wait_exit(), 0u);
+  }
+  EXPECT_TRUE(has_compressor());
+  for (const std::string& camera : category_names(CLSID_VideoInputDeviceCategory))
+    EXPECT_EQ(camera.rfind("Talvex", 0), std::string::npos) << camera;
+
+  // The capture program with the installed configuration, a camera chosen and "Capture
+  // Video" on, as a user would set them; the compressor stays the installed default.
+  wait_until([&] { return file_exists(dir + "\\Talvex_started.txt"); });
+  std::string cfg = read_file(dir + "\\Talvex.cfg");
+  const std::string defaults = " -1 -1 <none> Talvex_MJPEG_Compressor 0 0 ";
+  const std::size_t at = cfg.find(defaults);
+  ASSERT_NE(at, std::string::npos) << cfg;
+  cfg.replace(at, defaults.size(), " -1 -1 Talvex_Test_Camera Talvex_MJPEG_Compressor 0 1 ");
+  write_file(dir + "\\Talvex.cfg", cfg);
+  ASSERT_TRUE(
+      ::CopyFileA(program_path("Talvex.exe").c_str(), (dir + "\\Talvex.exe").c_str(), FALSE));
+  {
+    TestCameras cameras;
+    ASSERT_TRUE(cameras.registered());
+    Program talvex = Program::start(dir + "\\Talvex.exe", "", dir);
+    HWND window = wait_window("myWindowClassTX", nullptr, kDefaultTimeout, talvex.pid());
+    ASSERT_NE(window, nullptr);
+    ::Sleep(4000);
+    post_command(window, 9001);  // File > Exit
+    ASSERT_TRUE(talvex.wait_exit(Timeout{20000}).has_value());
+  }
+  const std::vector<std::string> videos = recordings(dir);
+  ASSERT_EQ(videos.size(), 1u);
+  const std::string out = environment("TALVEX_VIDEOS_OUT");
+  if (!out.empty())
+    ::CopyFileA((dir + "\\" + videos[0]).c_str(), (out + "\\" + videos[0]).c_str(), FALSE);
+  const std::string log = read_file(dir + "\\Talvex.log");
+  EXPECT_NE(log.find("Talvex"), std::string::npos);
+
+  Installer run = start_installer("-u", dir);
+  ASSERT_NE(run.window, nullptr);
+  post_command(run.window, kGo);
+  message(run, IDOK);
+  EXPECT_EQ(message(run, IDOK, kInstallTimeout), "Uninstall concluded!");
+  EXPECT_EQ(run.program.wait_exit(), 0u);
+  EXPECT_FALSE(has_compressor());
+  EXPECT_FALSE(file_exists(dir + "\\talvex_codec.dll"));
+}
+
+// The report's case: a record changed to a relative path would empty the folder of that name
+// below the installer's current directory. It gives 012 and deletes nothing.
+TEST_F(InstallerTest, ARelativeRecordGives012AndDeletesNothing) {
+  const std::string named = package() + "\\x\\Talvex\\Talvex v3";
+  std::filesystem::create_directories(named);
+  write_file(named + "\\letter.txt", "keep me");
+  HKEY key = nullptr;
+  ASSERT_EQ(::RegCreateKeyExA(HKEY_CURRENT_USER, kRecordKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr,
+                              &key, nullptr),
+            ERROR_SUCCESS);
+  const char relative[] = "x\\Talvex\\Talvex v3";
+  ::RegSetValueExA(key, kRecordValue, 0, REG_SZ, reinterpret_cast<const BYTE*>(relative),
+                   sizeof relative);
+  ::RegCloseKey(key);
+  Installer run = start_installer();
+  ASSERT_NE(run.window, nullptr);
+  post_command(run.window, kGo);
+  message(run, IDOK);
+  EXPECT_EQ(message(run, IDOK, kInstallTimeout), "Unable to get installation directory! (012)");
+  EXPECT_EQ(read_file(named + "\\letter.txt"), "keep me");
+  post_close(run.window);
+  EXPECT_EQ(run.program.wait_exit(), 0u);
+  remove_tree(package() + "\\x");
 }
 
 }  // namespace

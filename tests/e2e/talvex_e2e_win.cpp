@@ -12,6 +12,7 @@
 
 #include "tests/e2e/driver_win.h"
 #include "tests/e2e/e2e_support_win.h"
+#include "tests/win/filter_dlls_win.h"
 
 namespace talvex::e2e {
 namespace {
@@ -329,27 +330,13 @@ TEST(Talvex, TwoOptionsTakeNoEffect) {
   EXPECT_TRUE(file_exists(folder.file("Talvex.log")));
 }
 
-// The virtual cameras, registered for the tests that need a device.
+// The virtual cameras and the compressor, registered for the tests that need a device.
 class Cameras {
  public:
-  Cameras() {
-    module_ = ::LoadLibraryA(program_path("talvex_filters.dll").c_str());
-    if (module_) call("DllRegisterServer");
-  }
-  ~Cameras() {
-    if (!module_) return;
-    call("DllUnregisterServer");
-    ::FreeLibrary(module_);
-  }
-  bool registered() const { return module_ != nullptr; }
+  bool registered() const { return dlls_.result() == S_OK; }
 
  private:
-  void call(const char* name) {
-    using Entry = HRESULT(STDAPICALLTYPE*)();
-    auto entry = reinterpret_cast<Entry>(reinterpret_cast<void*>(::GetProcAddress(module_, name)));
-    if (entry) entry();
-  }
-  HMODULE module_ = nullptr;
+  testing::FilterDlls dlls_{program_path("")};
 };
 
 // Picks the line of a list box that holds `text`.

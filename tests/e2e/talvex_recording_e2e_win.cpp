@@ -11,12 +11,14 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "app/settings.h"
 #include "tests/e2e/driver_win.h"
 #include "tests/e2e/e2e_support_win.h"
+#include "tests/win/filter_dlls_win.h"
 #include "tests/win/platform_handles_win.h"
 
 namespace talvex::e2e {
@@ -29,26 +31,17 @@ std::string env(const char* name) {
   return v ? v : "";
 }
 
-// Registers the virtual cameras for this program's tests.
+// Registers the virtual cameras and the compressor for this program's tests.
 class Cameras : public ::testing::Environment {
  public:
   void SetUp() override {
-    module_ = ::LoadLibraryA(program_path("talvex_filters.dll").c_str());
-    ASSERT_NE(module_, nullptr);
-    call("DllRegisterServer");
+    dlls_ = std::make_unique<testing::FilterDlls>(program_path(""));
+    ASSERT_EQ(dlls_->result(), S_OK);
   }
-  void TearDown() override {
-    call("DllUnregisterServer");
-    ::FreeLibrary(module_);
-  }
+  void TearDown() override { dlls_.reset(); }
 
  private:
-  void call(const char* name) {
-    using Entry = HRESULT(STDAPICALLTYPE*)();
-    auto entry = reinterpret_cast<Entry>(reinterpret_cast<void*>(::GetProcAddress(module_, name)));
-    if (entry) entry();
-  }
-  HMODULE module_ = nullptr;
+  std::unique_ptr<testing::FilterDlls> dlls_;
 };
 
 // A video folder that outlives the test when the ffprobe check needs its videos.

@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <thread>
 
@@ -26,6 +27,7 @@
 #include "capture/recording.h"
 #include "capture/working_files.h"
 #include "tests/core/test_support.h"
+#include "tests/win/filter_dlls_win.h"
 
 namespace talvex {
 namespace {
@@ -37,7 +39,8 @@ constexpr char kMjpeg[] = "Talvex MJPEG Compressor";
 std::vector<int> logged;
 void remember(int number) { logged.push_back(number); }
 
-// Registers the filters for the tests of this file and removes them afterwards.
+// Registers the cameras and the compressor for the tests of this file and removes them
+// afterwards.
 class Cameras : public ::testing::Environment {
  public:
   void SetUp() override {
@@ -46,23 +49,15 @@ class Cameras : public ::testing::Environment {
       std::error_code ignored;
       std::filesystem::remove_all(out, ignored);
     }
-    module_ = ::LoadLibraryA("talvex_filters.dll");
-    ASSERT_NE(module_, nullptr);
-    ASSERT_EQ(call("DllRegisterServer"), S_OK);
+    dlls_ = std::make_unique<testing::FilterDlls>();
+    ASSERT_EQ(dlls_->result(), S_OK);
   }
   void TearDown() override {
-    if (!module_) return;
-    EXPECT_EQ(call("DllUnregisterServer"), S_OK);
-    ::FreeLibrary(module_);
+    if (dlls_) EXPECT_EQ(dlls_->unregister(), S_OK);
   }
 
  private:
-  HRESULT call(const char* name) {
-    using Entry = HRESULT(STDAPICALLTYPE*)();
-    auto entry = reinterpret_cast<Entry>(reinterpret_cast<void*>(::GetProcAddress(module_, name)));
-    return entry ? entry() : E_FAIL;
-  }
-  HMODULE module_ = nullptr;
+  std::unique_ptr<testing::FilterDlls> dlls_;
 };
 
 // Where the videos go for the ffprobe check; a scratch folder otherwise.

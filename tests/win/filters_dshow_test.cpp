@@ -1,4 +1,5 @@
-// talvex_filters.dll under Wine, for real: registration with regsvr32, the two device
+// Our filter DLLs under Wine, for real: the test cameras (talvex_filters.dll) and the
+// compressor (talvex_codec.dll), each registered with regsvr32 on its own, the two device
 // categories, the cameras' frames through a sample grabber (checked pixel for pixel against
 // the scene and the replayed BMP files), and MJPEG recordings through the AVI multiplexer,
 // which tests/win/check_avi.sh then checks with ffprobe and decodes with ffmpeg.
@@ -37,7 +38,10 @@ std::wstring exe_folder() {
   return folder.substr(0, folder.find_last_of(L"\\/"));
 }
 
-std::wstring dll_path() { return exe_folder() + L"\\talvex_filters.dll"; }
+constexpr const wchar_t* kCamerasDll = L"talvex_filters.dll";
+constexpr const wchar_t* kCodecDll = L"talvex_codec.dll";
+
+std::wstring dll_path(const wchar_t* dll) { return exe_folder() + L"\\" + dll; }
 
 // Where the recordings are left for tests/win/check_avi.sh: <build tree>/filters_avi.
 std::wstring avi_folder() { return exe_folder() + L"\\..\\filters_avi"; }
@@ -68,9 +72,16 @@ DWORD run_process(const std::wstring& command_line) {
   return exit_code;
 }
 
-DWORD regsvr32(bool unregister) {
+DWORD regsvr32(bool unregister, const wchar_t* dll) {
   return run_process(std::wstring(L"regsvr32 /s ") + (unregister ? L"/u " : L"") + L"\"" +
-                     dll_path() + L"\"");
+                     dll_path(dll) + L"\"");
+}
+
+// Both DLLs; the exit code of the first that fails.
+DWORD regsvr32(bool unregister) {
+  const DWORD cameras = regsvr32(unregister, kCamerasDll);
+  const DWORD codec = regsvr32(unregister, kCodecDll);
+  return cameras != 0 ? cameras : codec;
 }
 
 std::string unix_path(const std::wstring& windows_path) {
@@ -342,8 +353,16 @@ TEST_F(FiltersTest, RegistrationListsEveryFilterByFriendlyNameAndUnregistrationR
   EXPECT_HRESULT_FAILED(::CoCreateInstance(kClsidTestCamera, nullptr, CLSCTX_INPROC_SERVER,
                                            IID_IBaseFilter, gone.out_void()));
 
-  ASSERT_EQ(regsvr32(false), 0u);
+  // Each DLL registers its own filters only: the compressor without any camera (as the
+  // installer registers it), the cameras without the compressor.
+  ASSERT_EQ(regsvr32(false, kCodecDll), 0u);
+  EXPECT_FALSE(contains(friendly_names(CLSID_VideoInputDeviceCategory), kTestCameraName));
+  EXPECT_TRUE(bind_filter(CLSID_VideoCompressorCategory, kMjpegCompressorName));
+  ASSERT_EQ(regsvr32(true, kCodecDll), 0u);
+  ASSERT_EQ(regsvr32(false, kCamerasDll), 0u);
   EXPECT_TRUE(bind_filter(CLSID_VideoInputDeviceCategory, kTestCameraName));
+  EXPECT_FALSE(contains(friendly_names(CLSID_VideoCompressorCategory), kMjpegCompressorName));
+  ASSERT_EQ(regsvr32(false, kCodecDll), 0u);
   EXPECT_TRUE(bind_filter(CLSID_VideoCompressorCategory, kMjpegCompressorName));
 }
 

@@ -4,11 +4,20 @@
 
 #include <gtest/gtest.h>
 
+#include <dshow.h>
+#include <winioctl.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <thread>
+#include <vector>
 
+#include "common/com_ptr_win.h"
 #include "installer/installer_messages.h"
 
 namespace talvex::inst {
@@ -30,15 +39,121 @@ std::string current_directory() {
 }
 
 constexpr const char* kPackageFiles[] = {"LICENSE.txt", "README.html", "Talvex.000", "Talvex.001",
-                                         "Talvex.002",  "Talvex.003",  "Talvex.004"};
+                                         "Talvex.002",  "Talvex.003",  "Talvex.004", "Talvex.005"};
+
+std::string exe_folder() {
+  char path[MAX_PATH] = {};
+  ::GetModuleFileNameA(nullptr, path, MAX_PATH);
+  std::string folder(path);
+  return folder.substr(0, folder.find_last_of('\\'));
+}
+
+// The Unix path under which Wine keeps a file; empty outside Wine.
+std::string unix_path(const std::string& windows_path) {
+  using ToUnix = char*(CDECL*)(LPCWSTR);
+  auto to_unix = reinterpret_cast<ToUnix>(reinterpret_cast<void*>(
+      ::GetProcAddress(::GetModuleHandleA("kernel32.dll"), "wine_get_unix_file_name")));
+  if (!to_unix) return {};
+  const std::wstring wide(windows_path.begin(), windows_path.end());
+  char* path = to_unix(wide.c_str());
+  if (!path) return {};
+  std::string result = path;
+  ::HeapFree(::GetProcessHeap(), 0, path);
+  return result;
+}
+
+bool is_reparse_point(const std::string& path) {
+  const DWORD attributes = ::GetFileAttributesA(path.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+}
+
+// A junction from the empty directory `link` to `target` with the platform's own call.
+bool make_junction(const std::string& link, const std::string& target) {
+  if (!::CreateDirectoryA(link.c_str(), nullptr)) return false;
+  HANDLE h = ::CreateFileA(link.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                           FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return false;
+  const std::wstring name = L"\\??\\" + std::wstring(target.begin(), target.end());
+  struct {
+    DWORD tag;
+    WORD data_length, reserved;
+    WORD substitute_offset, substitute_length, print_offset, print_length;
+    WCHAR path[MAX_PATH + 8];
+  } buffer{};
+  buffer.tag = IO_REPARSE_TAG_MOUNT_POINT;
+  buffer.substitute_length = static_cast<WORD>(name.size() * sizeof(WCHAR));
+  buffer.print_offset = static_cast<WORD>(buffer.substitute_length + sizeof(WCHAR));
+  std::memcpy(buffer.path, name.c_str(), buffer.substitute_length);
+  buffer.data_length = static_cast<WORD>(8 + buffer.print_offset + sizeof(WCHAR));
+  DWORD returned = 0;
+  const BOOL made = ::DeviceIoControl(h, FSCTL_SET_REPARSE_POINT, &buffer, 8 + buffer.data_length,
+                                      nullptr, 0, &returned, nullptr);
+  ::CloseHandle(h);
+  if (!made) ::RemoveDirectoryA(link.c_str());
+  return made && is_reparse_point(link);
+}
+
+// Runs a Unix program under Wine, which starts it without waiting for it. False when it
+// can't be started (outside Wine).
+bool start_unix_program(std::string command) {
+  STARTUPINFOA startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION process{};
+  if (!::CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                        &startup, &process))
+    return false;
+  ::CloseHandle(process.hThread);
+  ::CloseHandle(process.hProcess);
+  return true;
+}
+
+// A link from `link` to the existing `target`: a junction where the platform can make one.
+// Wine 8 can't (FSCTL_SET_REPARSE_POINT fails with ERROR_NOT_SUPPORTED, mklink /j fails and
+// CreateSymbolicLinkA reports success without making anything); there the closest thing is
+// a Unix symbolic link, which Wine reports as a reparse point. How the link was made, or
+// empty when no link could be made.
+std::string make_link(const std::string& link, const std::string& target) {
+  if (make_junction(link, target)) return "junction";
+  const std::string unix_link = unix_path(link), unix_target = unix_path(target);
+  if (unix_link.empty() || unix_target.empty()) return {};
+  if (!start_unix_program("Z:\\bin\\ln -s \"" + unix_target + "\" \"" + unix_link + "\""))
+    return {};
+  // Wine does not wait for a Unix program it started: look for the link for a while.
+  for (int i = 0; i < 100 && !is_reparse_point(link); ++i) ::Sleep(50);
+  return is_reparse_point(link) ? "unix symbolic link" : "";
+}
+
+// Removes a scratch tree without following the links in it (a tree removal through the
+// platform walks into them, and Wine can't remove a Unix link whose target is gone).
+void remove_tree(const std::string& folder) {
+  const std::string unix_folder = unix_path(folder);
+  if (!unix_folder.empty() && start_unix_program("Z:\\bin\\rm -rf \"" + unix_folder + "\"")) {
+    for (int i = 0; i < 100 && ::GetFileAttributesA(folder.c_str()) != INVALID_FILE_ATTRIBUTES; ++i)
+      ::Sleep(50);
+    return;
+  }
+  std::error_code ignored;
+  fs::remove_all(folder, ignored);
+}
+
+// The file names directly in a folder, sorted.
+std::vector<std::string> listing(const fs::path& folder) {
+  std::vector<std::string> names;
+  std::error_code ignored;
+  for (const auto& entry : fs::directory_iterator(folder, ignored))
+    names.push_back(entry.path().filename().string());
+  std::sort(names.begin(), names.end());
+  return names;
+}
 
 class InstallProcedures : public ::testing::Test {
  protected:
   void SetUp() override {
     char temp[MAX_PATH] = {};
     ::GetTempPathA(MAX_PATH, temp);
+    // Wine reuses process ids: the time keeps a folder of an earlier run out of this one.
     root_ = std::string(temp) + "ti" + std::to_string(::GetCurrentProcessId()) + "_" +
-            std::to_string(counter_++);
+            std::to_string(::GetTickCount64() % 100000) + "_" + std::to_string(counter_++);
     fs::create_directories(root_ + "\\package");
     fs::create_directories(root_ + "\\program files");
     for (const char* name : kPackageFiles)
@@ -60,8 +175,7 @@ class InstallProcedures : public ::testing::Test {
     ::RegDeleteKeyA(HKEY_CURRENT_USER, "Software\\TalvexTest");  // once it is empty
     installer_environment() = saved_;
     ::SetCurrentDirectoryA(saved_directory_.c_str());
-    std::error_code ignored;
-    fs::remove_all(root_, ignored);
+    remove_tree(root_);
   }
   std::string installation() const { return root_ + "\\program files\\Talvex\\Talvex v3"; }
   std::string table_menu() const { return root_ + "\\windows\\start menu\\programs"; }
@@ -197,6 +311,187 @@ TEST_F(InstallProcedures, EmptyDirectoryKeepsWhatItMustAndTheCurrentDirectory) {
 
   EXPECT_FALSE(empty_directory((root_ + "\\missing").c_str()));
   EXPECT_EQ(current_directory(), before);
+}
+
+// Every record that does not name a real installation directory on the installation's drive
+// gives 012, and nothing anywhere is deleted: not the folder it names, not the one a link
+// leads to. The installer runs elevated and the record is the user's to change.
+TEST_F(InstallProcedures, RecordsThatNameNoRealInstallationDirectoryDeleteNothing) {
+  const std::string victim = root_ + "\\victim";
+  fs::create_directories(victim + "\\Talvex v3");
+  write(victim + "\\letter.txt", "keep me");
+  write(victim + "\\Talvex v3\\letter.txt", "keep me too");
+  // The report's case: a relative record, resolved against the installer's own folder.
+  fs::create_directories(root_ + "\\package\\x\\Talvex\\Talvex v3");
+  write(root_ + "\\package\\x\\Talvex\\Talvex v3\\letter.txt", "keep me");
+  // A real directory with the right ending, named in ways that must not be followed.
+  const std::string real = installation();
+  fs::create_directories(real);
+  write(real + "\\letter.txt", "keep me");
+  // The same ending as a file.
+  fs::create_directories(root_ + "\\file\\Talvex");
+  write(root_ + "\\file\\Talvex\\Talvex v3", "a file");
+  // Links: the directory itself, and a folder above it.
+  fs::create_directories(root_ + "\\linked\\Talvex");
+  fs::create_directories(root_ + "\\up");
+  const std::string how = make_link(root_ + "\\linked\\Talvex\\Talvex v3", victim);
+  const std::string how_above = make_link(root_ + "\\up\\Talvex", victim);
+  std::printf("links made as: %s, %s\n", how.c_str(), how_above.c_str());
+  // Another fixed drive, where the platform has one with a scratch place (Wine's Z:).
+  std::string other_drive;
+  if (::GetDriveTypeA("Z:\\") == DRIVE_FIXED && fs::is_directory("Z:\\tmp")) {
+    other_drive = "Z:\\tmp\\" + fs::path(root_).filename().string() + "\\Talvex\\Talvex v3";
+    fs::create_directories(other_drive);
+    write(other_drive + "\\letter.txt", "keep me");
+  }
+
+  struct Case {
+    const char* what;
+    std::string record;
+    std::string kept;  // a file that must stay
+  };
+  std::vector<Case> cases = {
+      {"relative", "x\\Talvex\\Talvex v3", root_ + "\\package\\x\\Talvex\\Talvex v3\\letter.txt"},
+      {"UNC", "\\\\127.0.0.1\\c$" + real.substr(2), real + "\\letter.txt"},
+      {"device path", "\\\\?\\" + real, real + "\\letter.txt"},
+      {"wrong ending", victim, victim + "\\letter.txt"},
+      {"wrong ending, walking up", real + "\\..\\..\\..\\victim", victim + "\\letter.txt"},
+      {"a file", root_ + "\\file\\Talvex\\Talvex v3", root_ + "\\file\\Talvex\\Talvex v3"},
+  };
+  if (!how.empty())
+    cases.push_back({"junction", root_ + "\\linked\\Talvex\\Talvex v3", victim + "\\letter.txt"});
+  if (!how_above.empty())
+    cases.push_back(
+        {"link above", root_ + "\\up\\Talvex\\Talvex v3", victim + "\\Talvex v3\\letter.txt"});
+  if (!other_drive.empty())
+    cases.push_back({"other drive", other_drive, other_drive + "\\letter.txt"});
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    ::RegDeleteKeyA(HKEY_CURRENT_USER, installer_environment().record.key.c_str());
+    ASSERT_TRUE(write_installation_record(c.record.c_str()));
+    EXPECT_EQ(uninstall_files(), kNoInstallationDirectory) << c.record;
+    EXPECT_TRUE(fs::exists(c.kept)) << c.kept;
+    EXPECT_EQ(read(victim + "\\letter.txt"), "keep me");
+    EXPECT_EQ(read(victim + "\\Talvex v3\\letter.txt"), "keep me too");
+    EXPECT_EQ(read(real + "\\letter.txt"), "keep me");
+  }
+  EXPECT_FALSE(how.empty()) << "no link could be made: the junction case did not run";
+  if (!other_drive.empty()) remove_tree(fs::path(other_drive).parent_path().parent_path().string());
+  // The same directory, recorded as it is, is emptied.
+  ::RegDeleteKeyA(HKEY_CURRENT_USER, installer_environment().record.key.c_str());
+  ASSERT_TRUE(write_installation_record(real.c_str()));
+  EXPECT_EQ(uninstall_files(), kOk);
+  EXPECT_FALSE(fs::exists(real));
+}
+
+// A reinstall over a directory that is a link leaves it and what it leads to alone.
+TEST_F(InstallProcedures, AnInstallationDirectoryThatIsALinkIsNeitherEmptiedNorFilled) {
+  const std::string victim = root_ + "\\victim";
+  fs::create_directories(victim);
+  write(victim + "\\letter.txt", "keep me");
+  write(victim + "\\README.html", "mine");
+  fs::create_directories(root_ + "\\program files\\Talvex");
+  ASSERT_NE(make_link(installation(), victim), "");
+  std::string directory;
+  EXPECT_EQ(install(directory), kNoInstallationDirectory);
+  EXPECT_EQ(directory, "");
+  EXPECT_EQ(listing(victim), (std::vector<std::string>{"README.html", "letter.txt"}));
+  EXPECT_EQ(read(victim + "\\README.html"), "mine");
+  EXPECT_FALSE(installation_record_exists());
+}
+
+// A reinstall keeps what the user made there and replaces the rest.
+TEST_F(InstallProcedures, AReinstallKeepsRecordingsPhotosAndTheLog) {
+  std::string directory;
+  ASSERT_EQ(install(directory), kOk);
+  const std::string video = "Talvex_Camera_2026-03-14_07-05-03_2026-03-14_07-05-33.avi";
+  const std::string photo = "2026-03-14_07-05-10.bmp";
+  for (const std::string& name : {video, photo, std::string("Talvex.log")})
+    write(directory + "\\" + name, "the user's " + name);
+  for (const char* name : {"Talvex_tmp.avi", "Talvex_0.bmp", "Talvex.jpg", "notes.txt"})
+    write(directory + "\\" + name, "stale");
+  write(directory + "\\Talvex.cfg", "changed settings");
+  write(root_ + "\\package\\Talvex.002", "new default settings");
+  ASSERT_EQ(install(directory), kOk);
+  for (const std::string& name : {video, photo, std::string("Talvex.log")})
+    EXPECT_EQ(read(directory + "\\" + name), "the user's " + name);
+  EXPECT_EQ(read(directory + "\\Talvex.cfg"), "new default settings");
+  EXPECT_EQ(listing(directory),
+            (std::vector<std::string>{photo, "LICENSE.txt", "README.html", "Talvex.cfg",
+                                      "Talvex.exe", "Talvex.ico", "Talvex.log", video,
+                                      "Talvex_insp.exe", "Talvex_inst.exe", "talvex_codec.dll"}));
+}
+
+// Emptying deletes plain files only: a link inside is neither deleted nor looked into, and a
+// directory that is itself a link is not entered.
+TEST_F(InstallProcedures, EmptyingNeverFollowsALink) {
+  const std::string victim = root_ + "\\victim", dir = root_ + "\\dir";
+  fs::create_directories(victim);
+  fs::create_directories(dir);
+  write(victim + "\\letter.txt", "keep me");
+  write(dir + "\\plain.txt", "plain");
+  const std::string how = make_link(dir + "\\inner", victim);
+  ASSERT_NE(how, "");
+  const std::string before = current_directory();
+  EXPECT_TRUE(empty_directory(dir.c_str()));
+  EXPECT_FALSE(fs::exists(dir + "\\plain.txt"));
+  EXPECT_TRUE(is_reparse_point(dir + "\\inner")) << how;
+  EXPECT_EQ(read(victim + "\\letter.txt"), "keep me");
+  EXPECT_FALSE(empty_directory((dir + "\\inner").c_str()));
+  EXPECT_EQ(read(victim + "\\letter.txt"), "keep me");
+  EXPECT_EQ(current_directory(), before);
+}
+
+// The compressor of the package is registered where it was installed, a broken one is not
+// reported, and the uninstall unregisters it before its file goes.
+TEST_F(InstallProcedures,
+       TheCompressorIsRegisteredFromTheInstallationAndUnregisteredBeforeRemoval) {
+  const auto compressor_server = [] {
+    char path[MAX_PATH] = {};
+    LONG size = sizeof path;
+    ::RegQueryValueA(HKEY_CLASSES_ROOT,
+                     "CLSID\\{2647AAA3-6435-4D2A-9134-00A91A9F139E}\\InprocServer32", path, &size);
+    return std::string(path);
+  };
+  ASSERT_EQ(compressor_server(), "") << "the compressor is registered already";
+  // A package whose compressor is no DLL: the installation still succeeds.
+  std::string directory;
+  EXPECT_EQ(install(directory), kOk);
+  EXPECT_EQ(read(directory + "\\talvex_codec.dll"), "contents of Talvex.005");
+  EXPECT_EQ(compressor_server(), "");
+
+  ASSERT_TRUE(::CopyFileA((exe_folder() + "\\talvex_codec.dll").c_str(),
+                          (root_ + "\\package\\Talvex.005").c_str(), FALSE));
+  EXPECT_EQ(install(directory), kOk);
+  EXPECT_EQ(compressor_server(), directory + "\\talvex_codec.dll");
+  EXPECT_EQ(uninstall_files(), kOk);
+  EXPECT_EQ(compressor_server(), "");
+  EXPECT_FALSE(fs::exists(directory));
+}
+
+// CoInitialize fails on a thread already in the multithreaded apartment: the failure comes
+// back, no link is written, and the thread's COM stays as it was.
+TEST_F(InstallProcedures, AShortcutWithoutComReturnsTheFailure) {
+  const std::string link = root_ + "\\Talvex.lnk";
+  HRESULT result = S_OK, after = S_OK;
+  std::thread([&] {
+    ASSERT_EQ(::CoInitializeEx(nullptr, COINIT_MULTITHREADED), S_OK);
+    result =
+        create_shortcut("c:\\windows\\notepad.exe", link.c_str(), "", root_.c_str(), "", nullptr);
+    after = ::CoInitializeEx(nullptr, COINIT_MULTITHREADED);  // still initialised: S_FALSE
+    ::CoUninitialize();
+    ::CoUninitialize();
+  }).join();
+  EXPECT_EQ(result, RPC_E_CHANGED_MODE);
+  EXPECT_EQ(after, S_FALSE);
+  EXPECT_FALSE(fs::exists(link));
+  // On a thread of its own it writes the link.
+  std::thread([&] {
+    result =
+        create_shortcut("c:\\windows\\notepad.exe", link.c_str(), "", root_.c_str(), "", nullptr);
+  }).join();
+  EXPECT_TRUE(SUCCEEDED(result));
+  EXPECT_TRUE(fs::exists(link));
 }
 
 }  // namespace
