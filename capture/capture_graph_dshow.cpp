@@ -163,6 +163,7 @@ class GraphParts {
   void take_capture_branch_out();
   HRESULT put_capture_branch_in();
   void remove_every_filter();
+  void stop_source_first();
 
   Settings& settings_;
   HWND owner_;
@@ -563,6 +564,7 @@ HRESULT GraphParts::put_capture_branch_in() {
 // go. Safe to call again.
 void GraphParts::release() {
   if (graph_) {
+    stop_source_first();
     if (auto control = graph_.query<IMediaControl>(IID_IMediaControl)) control->Stop();
   }
   if (media_events_) {
@@ -591,6 +593,16 @@ void GraphParts::release() {
   capture_branch_in_ = false;
 }
 
+// With the hand-built branch in the graph (Wine), the device stops before the graph does:
+// Wine's multiplexer lets go of its file as it stops, ahead of the filters upstream, and a
+// sample still on its way from the device then reaches it and is written through a null
+// stream (the process ends). A device filter's stop returns once its streaming has ended,
+// so nothing is on its way when the graph stops the rest; the graph's own stop then finds
+// the device stopped already.
+void GraphParts::stop_source_first() {
+  if (hold_by_removal_ && capture_branch_in_ && capture_filter_) capture_filter_->Stop();
+}
+
 void GraphParts::remove_every_filter() {
   if (!graph_) return;
   // Listed first: removing a filter puts an open enumeration out of step.
@@ -605,6 +617,7 @@ void GraphParts::remove_every_filter() {
 
 void GraphParts::stop() {
   if (!media_control_) return;
+  stop_source_first();
   media_control_->Stop();
   // The multiplexer has finished the file; closing it makes the copy complete.
   if (hold_by_removal_) take_capture_branch_out();
