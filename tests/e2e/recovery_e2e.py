@@ -21,7 +21,9 @@ import time
 
 WINE, BIN, WORK = sys.argv[1], sys.argv[2], os.path.abspath(sys.argv[3])
 TALVEX = os.path.join(BIN, "Talvex.exe")
-FILTERS = "Z:" + os.path.join(BIN, "talvex_filters.dll").replace("/", "\\")
+# The test cameras and the product's compressor.
+FILTERS = ["Z:" + os.path.join(BIN, dll).replace("/", "\\")
+           for dll in ("talvex_filters.dll", "talvex_codec.dll")]
 NAME = re.compile(r"^Talvex_Camera_(\d{4})-(\d\d)-(\d\d)_(\d\d)-(\d\d)-(\d\d)_"
                   r"(\d{4})-(\d\d)-(\d\d)_(\d\d)-(\d\d)-(\d\d)(_\d+)?\.avi$")
 failures = []
@@ -186,7 +188,8 @@ def full_disk():
 
 def main():
     os.makedirs(WORK, exist_ok=True)
-    subprocess.run([WINE, "regsvr32", "/s", FILTERS])
+    for dll in FILTERS:
+        subprocess.run([WINE, "regsvr32", "/s", dll])
     try:
         # Long enough for the inspector's 60-second jumps.
         killed_recording("continuous", 70, True, video=1)
@@ -194,7 +197,8 @@ def main():
         killed_recording("motion", 4, False, frames=1, motion=1, duration=30)
         mounted = full_disk()
     finally:
-        subprocess.run([WINE, "regsvr32", "/u", "/s", FILTERS])
+        for dll in FILTERS:
+            subprocess.run([WINE, "regsvr32", "/u", "/s", dll])
     if failures:
         print(f"{len(failures)} checks failed")
         return 1

@@ -21,7 +21,9 @@ from pyftpdlib.handlers import FTPHandler
 from pyftpdlib.servers import FTPServer
 
 WINE, BIN, WORK, MINUTES = sys.argv[1], sys.argv[2], os.path.abspath(sys.argv[3]), float(sys.argv[4])
-FILTERS = "Z:" + os.path.join(BIN, "talvex_filters.dll").replace("/", "\\")
+# The test cameras and the product's compressor.
+FILTERS = ["Z:" + os.path.join(BIN, dll).replace("/", "\\")
+           for dll in ("talvex_filters.dll", "talvex_codec.dll")]
 
 
 def scrambled(password):  # the configuration file's key 'c': every byte plus one
@@ -56,7 +58,8 @@ def main():
     with open(os.path.join(folder, "Talvex.cfg"), "wb") as f:
         f.write(b"/* Don't edit by hand. Use Talvex to change. */\n" + line.encode())
 
-    subprocess.run([WINE, "regsvr32", "/s", FILTERS])
+    for dll in FILTERS:
+        subprocess.run([WINE, "regsvr32", "/s", dll])
     talvex = subprocess.Popen([WINE, os.path.join(BIN, "Talvex.exe")], cwd=folder,
                               stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
                               stderr=subprocess.DEVNULL)
@@ -82,7 +85,8 @@ def main():
     in_progress = os.path.exists(descriptor)
     talvex.send_signal(signal.SIGKILL)
     talvex.wait()
-    subprocess.run([WINE, "regsvr32", "/u", "/s", FILTERS])
+    for dll in FILTERS:
+        subprocess.run([WINE, "regsvr32", "/u", "/s", dll])
     server.close_all()
 
     failures = []
