@@ -14,6 +14,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -24,6 +25,7 @@
 #include "capture/recording.h"
 #include "capture/working_files.h"
 #include "tests/core/test_support.h"
+#include "tests/win/filter_dlls_win.h"
 #include "tests/win/test_graph_builder_dshow.h"
 
 namespace talvex {
@@ -77,7 +79,8 @@ std::vector<char> bmp_frame(std::uint8_t r, std::uint8_t g, std::uint8_t b) {
   return bytes;
 }
 
-// Registers the cameras, gives the replay camera its frames, and removes both afterwards.
+// Registers the cameras and the compressor, gives the replay camera its frames, and removes
+// them afterwards.
 class ReplayCameras : public ::testing::Environment {
  public:
   void SetUp() override {
@@ -98,25 +101,17 @@ class ReplayCameras : public ::testing::Environment {
           .write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
     }
     ::SetEnvironmentVariableA("TALVEX_TESTCAM_FRAMES", frames_.string().c_str());
-    module_ = ::LoadLibraryA("talvex_filters.dll");
-    ASSERT_NE(module_, nullptr);
-    ASSERT_EQ(call("DllRegisterServer"), S_OK);
+    dlls_ = std::make_unique<testing::FilterDlls>();
+    ASSERT_EQ(dlls_->result(), S_OK);
   }
   void TearDown() override {
     std::error_code ignored;
     std::filesystem::remove_all(frames_, ignored);
-    if (!module_) return;
-    EXPECT_EQ(call("DllUnregisterServer"), S_OK);
-    ::FreeLibrary(module_);
+    if (dlls_) EXPECT_EQ(dlls_->unregister(), S_OK);
   }
 
  private:
-  HRESULT call(const char* name) {
-    using Entry = HRESULT(STDAPICALLTYPE*)();
-    auto entry = reinterpret_cast<Entry>(reinterpret_cast<void*>(::GetProcAddress(module_, name)));
-    return entry ? entry() : E_FAIL;
-  }
-  HMODULE module_ = nullptr;
+  std::unique_ptr<testing::FilterDlls> dlls_;
   std::filesystem::path frames_;
 };
 
