@@ -91,6 +91,17 @@ void run_for(const VideoFolder& folder, int seconds) {
   run_until(folder, seconds, [] { return false; });
 }
 
+// The FTP server of the harness that runs this test, on 127.0.0.1 at TALVEX_FTP_PORT.
+FtpTexts harness_server(const char* destination) {
+  FtpTexts ftp;
+  ftp.server = "127.0.0.1";
+  ftp.port = std::atoi(env("TALVEX_FTP_PORT").c_str());
+  ftp.user = "camera";
+  ftp.password = "s3cret";
+  ftp.destination = destination;
+  return ftp;
+}
+
 void write_config(const VideoFolder& folder, void (*configure)(Settings&)) {
   Settings s;
   s.video_folder = "_";
@@ -138,18 +149,10 @@ TEST(TalvexRecording, CaptureVideoRecordsUntilTheEnd) {
 TEST(TalvexRecording, SnapshotsReachTheFtpServer) {
   if (env("TALVEX_FTP_PORT").empty()) GTEST_SKIP() << "run through run_with_ftp_server.py";
   VideoFolder folder("ftp");
-  static int port = 0;
-  port = std::atoi(env("TALVEX_FTP_PORT").c_str());
   write_config(folder, [](Settings& s) {
     s.capture_frames = true;
     s.ftp_enabled = true;
-    FtpTexts ftp;
-    ftp.server = "127.0.0.1";
-    ftp.port = port;
-    ftp.user = "camera";
-    ftp.password = "s3cret";
-    ftp.destination = "cam/from_talvex.jpg";
-    s.set_ftp(ftp);
+    s.set_ftp(harness_server("cam/from_talvex.jpg"));
   });
   run_for(folder, 4);
   const std::string remote = read_file(env("TALVEX_FTP_HOME") + "\\cam\\from_talvex.jpg");
@@ -188,20 +191,12 @@ TEST(TalvexStalledFtp, NothingWaitsForTheServer) {
   const std::string kind = env("TALVEX_FTP_STALL");
   if (kind.empty()) GTEST_SKIP() << "run through run_with_stalled_servers.py";
   VideoFolder folder("stalled_ftp");
-  static int port = 0;
-  port = std::atoi(env("TALVEX_FTP_PORT").c_str());
   write_config(folder, [](Settings& s) {
     s.capture_frames = true;
     s.motion_enabled = true;
     s.motion_duration = 1;
     s.ftp_enabled = true;
-    FtpTexts ftp;
-    ftp.server = "127.0.0.1";
-    ftp.port = port;
-    ftp.user = "camera";
-    ftp.password = "s3cret";
-    ftp.destination = "cam/stalled.jpg";
-    s.set_ftp(ftp);
+    s.set_ftp(harness_server("cam/stalled.jpg"));
   });
   Program talvex = Program::start(program_path("Talvex.exe"), "", folder.path());
   HWND window = wait_window(kClass, nullptr, kDefaultTimeout, talvex.pid());
