@@ -168,7 +168,18 @@ void apply_default_settings(Settings& settings) {
   settings.motion_enabled = false;
   settings.motion_threshold = 7.5f;
   settings.motion_duration = 30;
+  apply_default_event_settings(settings);
   settings.compression_enabled = false;
+}
+
+void apply_default_event_settings(Settings& settings) {
+  settings.pre_event = 0;
+  settings.keep_free_mb = 0;
+  settings.max_age_days = 0;
+  settings.light_filter = false;
+  settings.warm_up = 0;
+  settings.web_port = 0;
+  settings.set_event_texts(EventTexts{});
 }
 
 int read_settings_from(std::FILE* file, Settings& settings) {

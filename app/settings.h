@@ -26,6 +26,17 @@ struct FtpTexts {
   FixedText<100> destination{kEmptyFtpText};
 };
 
+// The texts of the settings beyond the two-line file. The live view's password is kept
+// only as HTTP Digest's MD5(web_user:web_realm:password), in lower-case hex; an empty
+// web_password means that no password is set.
+struct EventTexts {
+  FixedText<30> web_user;
+  FixedText<40> web_realm;
+  FixedText<33> web_password;
+  // Run when a motion recording is saved, "%f" standing for the video's file name.
+  FixedText<260> on_event;
+};
+
 class Settings {
  public:
   // Saved in the configuration file, in the file's order.
@@ -41,6 +52,16 @@ class Settings {
   std::atomic<bool> motion_enabled{false};
   std::atomic<float> motion_threshold{7.5f};
   std::atomic<int> motion_duration{30};
+
+  // Saved in line 3 of the file. A file of two lines leaves each at the value that keeps
+  // the program's classic behaviour (0 or off, texts empty).
+  std::atomic<int> pre_event{0};        // seconds kept before a motion event, 0-30
+  std::atomic<int> keep_free_mb{0};     // free space kept on the video drive, 0 = off
+  std::atomic<int> max_age_days{0};     // videos older than this are deleted, 0 = off
+  std::atomic<bool> light_filter{false};  // a change of the whole picture's light is no motion
+  std::atomic<int> warm_up{0};          // seconds without motion after a build or reconnection
+  std::atomic<int> web_port{0};         // the live view's port, 0 = off
+  // web_user, web_realm, web_password, on_event: event_texts() / set_event_texts().
 
   // Run-time only.
   std::atomic<bool> compression_enabled{true};
@@ -58,9 +79,20 @@ class Settings {
     ftp_texts_ = texts;
   }
 
+  EventTexts event_texts() const {
+    std::lock_guard<std::mutex> lock(event_texts_lock_);
+    return event_texts_;
+  }
+  void set_event_texts(const EventTexts& texts) {
+    std::lock_guard<std::mutex> lock(event_texts_lock_);
+    event_texts_ = texts;
+  }
+
  private:
   mutable std::mutex ftp_texts_lock_;  // guards ftp_texts_
   FtpTexts ftp_texts_;
+  mutable std::mutex event_texts_lock_;  // guards event_texts_
+  EventTexts event_texts_;
 };
 
 // Reads a decimal int at the start of `text` as "%d" does (blanks, a sign, digits), except
@@ -71,6 +103,8 @@ const char* scan_int(const char* text, int& out);
 // Sets every field of the file to its default (the video folder to the current
 // directory) and turns compression off.
 void apply_default_settings(Settings& settings);
+// Sets the settings of line 3 to the values a file of two lines gives them.
+void apply_default_event_settings(Settings& settings);
 
 // Fills the record from "Talvex.cfg" in the current directory: 54, or 25, 26 or 44 with
 // the defaults applied.
