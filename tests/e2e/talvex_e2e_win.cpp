@@ -435,6 +435,33 @@ TEST(Talvex, EventsAndStorageDialog) {
   EXPECT_EQ(events_line(folder), keys);
 }
 
+// A line 3 with bad values: 049 once at the start, line 2 read as without it, and the
+// good values kept when the file is saved again.
+TEST(Talvex, BadLine3IsLoggedOnceAndLeavesLine2Alone) {
+  ScratchFolder folder;
+  write_file(folder.file("Talvex.cfg"),
+             std::string(kDefaults) +
+                 "\ntalvex-ext 1 pre_event=99 warm_up=2 web_port=http keep_free_mb=100 >");
+  TalvexRun run = start_talvex(folder);
+  ASSERT_NE(run.window, nullptr);
+  close_talvex(run);
+  const std::string log = read_file(folder.file("Talvex.log"));
+  const std::string text = "Invalid setting in \"configuration file\". Using its default. (049)";
+  const std::size_t at = log.find(text);
+  EXPECT_NE(at, std::string::npos) << log;
+  EXPECT_EQ(log.find(text, at + 1), std::string::npos) << log;
+  EXPECT_EQ(log.find("(026)"), std::string::npos) << log;
+  EXPECT_EQ(log.find("(044)"), std::string::npos) << log;
+  const auto words = config_words(folder);
+  ASSERT_EQ(words.size(), 18u);
+  EXPECT_EQ(words[kFtpPort], "-5");  // as line 2 had it
+  auto keys = events_line(folder);
+  EXPECT_EQ(keys["pre_event"], "0");
+  EXPECT_EQ(keys["web_port"], "0");
+  EXPECT_EQ(keys["warm_up"], "2");
+  EXPECT_EQ(keys["keep_free_mb"], "100");
+}
+
 TEST(Talvex, CompressorWithoutDeviceCannotBeUsed) {
   ScratchFolder folder;
   TalvexRun run = start_talvex(folder);
