@@ -304,10 +304,20 @@ TEST(Talvex, ConfigureMenuKeepsItsItemsAndEndsInEventsAndStorage) {
                           nullptr,  // V&ideo Properties...
                           "Events and Storage Configuration",
                           "Capture Configuration"};  // round to the first: seven items
+  // The pop-up menu's window while it shows.
+  auto shown_menu = [pid] {
+    for (HWND menu = ::FindWindowExA(nullptr, nullptr, "#32768", nullptr); menu;
+         menu = ::FindWindowExA(nullptr, menu, "#32768", nullptr)) {
+      DWORD owner = 0;
+      ::GetWindowThreadProcessId(menu, &owner);
+      if (owner == pid && ::IsWindowVisible(menu)) return true;
+    }
+    return false;
+  };
   for (int item = 0; item < static_cast<int>(std::size(titles)); ++item) {
+    ASSERT_TRUE(wait_until([&] { return !shown_menu(); })) << item;
     ::PostMessageA(run.window, WM_SYSCOMMAND, SC_KEYMENU, 'c');  // Alt+C
-    HWND popup = wait_window("#32768", nullptr, kDefaultTimeout, pid);
-    ASSERT_NE(popup, nullptr) << item;
+    ASSERT_TRUE(wait_until(shown_menu)) << item;
     for (int i = 0; i < item; ++i) ::PostMessageA(run.window, WM_KEYDOWN, VK_DOWN, 0);
     ::PostMessageA(run.window, WM_KEYDOWN, VK_RETURN, 0);
     if (!titles[item]) {
@@ -317,7 +327,7 @@ TEST(Talvex, ConfigureMenuKeepsItsItemsAndEndsInEventsAndStorage) {
     }
     HWND dialog = wait_dialog(titles[item], kDefaultTimeout, pid);
     ASSERT_NE(dialog, nullptr) << titles[item];
-    click(dialog, IDCANCEL);
+    post_command(dialog, IDCANCEL);
     ASSERT_TRUE(wait_gone(dialog)) << titles[item];
   }
   close_talvex(run);
