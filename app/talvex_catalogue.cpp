@@ -1,5 +1,5 @@
-// The capture program's message catalogue. Numbers 50 to 53 carry no message and hold
-// empty texts, so that the range stays 0..54 and 54 remains the success code.
+// The capture program's message catalogue. Numbers without a message hold empty texts,
+// so that the range stays 0..54 and 54 remains the success code.
 #include <iterator>
 
 #include "app/talvex_messages.h"
@@ -60,9 +60,9 @@ constexpr const char* kTexts[] = {
     /* 048 */ "\"Video Capture Device\" is sending frames again. (048)",
     /* 049 */ "Invalid setting in \"configuration file\". Using its default. (049)",
     /* 050 */ "",
-    /* 051 */ "",
+    /* 051 */ "Unable to run the event command. (051)",
     /* 052 */ "",
-    /* 053 */ "",
+    /* 053 */ "Unable to start the live view. (053)",
     /* 054 */ "OK!",
 };
 static_assert(std::size(kTexts) == msg::kOk + 1, "the success text closes the catalogue");

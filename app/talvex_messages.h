@@ -1,5 +1,5 @@
 // Message numbers of the capture program, all of them in one place. The texts are in
-// talvex_catalogue.cpp; 50 to 53 are free and 54 is the success code.
+// talvex_catalogue.cpp; 54 is the success code.
 #pragma once
 
 namespace talvex::msg {
@@ -46,6 +46,10 @@ constexpr int kRecordingNotSaved = 46;
 constexpr int kCameraStopped = 47;
 constexpr int kCameraBack = 48;
 constexpr int kInvalidSetting = 49;
+
+// The live view and the event command.
+constexpr int kEventCommandFailed = 51;
+constexpr int kLiveViewFailed = 53;
 
 // The device and compressor catalogue and its list file.
 constexpr int kDeviceListNoEnumerator = 21;

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <new>
+#include <string>
 #include <system_error>
 #include <vector>
 
@@ -79,10 +80,10 @@ struct BgrRows {
 
 // Everything that lives across the library calls is set up before setjmp and holds no
 // destructor that a longjmp would skip.
-bool encode_rows(const BgrRows& image, int quality, int dpi, std::FILE* stream, JSAMPLE* row) {
+bool encode_rows_to(const BgrRows& image, int quality, int dpi, jpeg_destination_mgr* destination,
+                    JSAMPLE* row) {
   jpeg_compress_struct cinfo;
   AbandoningErrors errors;
-  StreamDestination destination;
   cinfo.err = jpeg_std_error(&errors.manager);
   errors.manager.error_exit = abandon_encoding;
   if (setjmp(errors.abandon)) {
@@ -90,11 +91,7 @@ bool encode_rows(const BgrRows& image, int quality, int dpi, std::FILE* stream, 
     return false;
   }
   jpeg_create_compress(&cinfo);
-  destination.manager.init_destination = init_destination;
-  destination.manager.empty_output_buffer = empty_output_buffer;
-  destination.manager.term_destination = term_destination;
-  destination.stream = stream;
-  cinfo.dest = &destination.manager;
+  cinfo.dest = destination;
 
   cinfo.image_width = static_cast<JDIMENSION>(image.width);
   cinfo.image_height = static_cast<JDIMENSION>(image.height);
@@ -119,6 +116,51 @@ bool encode_rows(const BgrRows& image, int quality, int dpi, std::FILE* stream, 
   jpeg_finish_compress(&cinfo);
   jpeg_destroy_compress(&cinfo);
   return true;
+}
+
+bool encode_rows(const BgrRows& image, int quality, int dpi, std::FILE* stream, JSAMPLE* row) {
+  StreamDestination destination;
+  destination.manager.init_destination = init_destination;
+  destination.manager.empty_output_buffer = empty_output_buffer;
+  destination.manager.term_destination = term_destination;
+  destination.stream = stream;
+  return encode_rows_to(image, quality, dpi, &destination.manager, row);
+}
+
+// The destination manager of an encoding into memory: the bytes grow a string.
+struct MemoryDestination {
+  jpeg_destination_mgr manager;
+  std::string* out;
+  std::size_t used;
+};
+
+void init_memory(j_compress_ptr cinfo) {
+  auto* dest = reinterpret_cast<MemoryDestination*>(cinfo->dest);
+  dest->out->resize(kDestinationBufferSize);
+  dest->used = 0;
+  dest->manager.next_output_byte = reinterpret_cast<JOCTET*>(dest->out->data());
+  dest->manager.free_in_buffer = dest->out->size();
+}
+
+boolean grow_memory(j_compress_ptr cinfo) {
+  auto* dest = reinterpret_cast<MemoryDestination*>(cinfo->dest);
+  // The whole buffer is full when the library asks.
+  dest->used = dest->out->size();
+  bool grown = true;
+  try {
+    dest->out->resize(dest->out->size() * 2);
+  } catch (const std::bad_alloc&) {
+    grown = false;
+  }
+  if (!grown) fail_write(cinfo);  // outside the handler: the error exit jumps
+  dest->manager.next_output_byte = reinterpret_cast<JOCTET*>(dest->out->data() + dest->used);
+  dest->manager.free_in_buffer = dest->out->size() - dest->used;
+  return TRUE;
+}
+
+void end_memory(j_compress_ptr cinfo) {
+  auto* dest = reinterpret_cast<MemoryDestination*>(cinfo->dest);
+  dest->out->resize(dest->out->size() - dest->manager.free_in_buffer);
 }
 
 // The snapshot's crop read straight from the frame file: only its rows, and of each only
@@ -157,6 +199,40 @@ bool encode_jpeg(const FrameImage& image, std::FILE* stream) {
   } catch (const std::bad_alloc&) {
     return false;
   }
+}
+
+bool encode_frame_jpeg(const std::uint8_t* pixels, std::size_t size, int width, int height,
+                       int bit_count, int quality, std::string& out) {
+  out.clear();
+  if (bit_count != 16 && bit_count != 24 && bit_count != 32) return false;
+  // Rows of a grabbed frame: padded to 4 bytes, the bottom row first when the height is
+  // positive, the top row first when it is negative.
+  const bool bottom_up = height > 0;
+  const int rows = height > 0 ? height : -height;
+  if (width <= 0 || rows <= 0 || width > kLargestSide || rows > kLargestSide) return false;
+  const std::size_t stride = ((static_cast<std::size_t>(width) * bit_count + 31) / 32) * 4;
+  if (size < stride * static_cast<std::size_t>(rows)) return false;
+  try {
+    std::vector<std::uint8_t> bgr(static_cast<std::size_t>(width) * 3 * rows);
+    for (int y = 0; y < rows; ++y) {
+      const int stored = bottom_up ? rows - 1 - y : y;
+      frame_row_to_bgr(pixels + stride * stored, bit_count, width,
+                       bgr.data() + static_cast<std::size_t>(y) * width * 3);
+    }
+    std::vector<JSAMPLE> row(static_cast<std::size_t>(width) * 3);
+    MemoryDestination destination;
+    destination.manager.init_destination = init_memory;
+    destination.manager.empty_output_buffer = grow_memory;
+    destination.manager.term_destination = end_memory;
+    destination.out = &out;
+    const BgrRows image{width, rows, bgr.data(), static_cast<std::ptrdiff_t>(width) * 3};
+    if (encode_rows_to(image, quality, FrameImage::kDefaultDpi, &destination.manager, row.data())) {
+      return true;
+    }
+  } catch (const std::bad_alloc&) {
+  }
+  out.clear();
+  return false;
 }
 
 namespace {

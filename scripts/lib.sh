@@ -7,6 +7,7 @@ WIN64_DIR=$BUILD/win64
 FUZZ_DIR=$BUILD/fuzz
 DEPS_DIR=$BUILD/deps
 LIBJPEG_WIN64=$DEPS_DIR/libjpeg-turbo-win64
+HTTPLIB_DIR=$DEPS_DIR/cpp-httplib
 
 export WINEPREFIX=$BUILD/wineprefix
 export WINEDEBUG=-all
