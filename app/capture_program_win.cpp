@@ -104,6 +104,35 @@ void graph_chosen() {
   CaptureProgram& p = program();
   p.frame_watch.reset(Clock::now());
   p.camera_silent = false;
+  p.live_frames.set_device(p.settings.video_device.str());
+}
+
+int apply_live_view() {
+  CaptureProgram& p = program();
+  const EventTexts texts = p.settings.event_texts();
+  LiveViewConfig config;
+  config.port = p.settings.web_port;
+  config.account =
+      DigestAccount{texts.web_user.str(), texts.web_realm.str(), texts.web_password.str()};
+  const LiveViewConfig& now = p.live_view_config;
+  const bool same = config.port == now.port && config.account.user == now.account.user &&
+                    config.account.realm == now.account.realm &&
+                    config.account.password_digest == now.account.password_digest;
+  if (same && (config.port == 0 || (p.live_view && p.live_view->running()))) return msg::kOk;
+  if (p.live_view) p.live_view->stop();
+  p.live_view_config = config;
+  if (config.port == 0) return msg::kOk;
+  if (!p.live_view) {
+    p.live_view = std::make_unique<LiveViewServer>(p.live_frames, [] {
+      CaptureProgram& q = program();
+      LiveStatus status;
+      status.device = q.live_frames.device();
+      status.camera_sending = !(status.device == kNoneName) && !q.camera_silent;
+      status.motion_enabled = q.settings.motion_enabled;
+      return status;
+    });
+  }
+  return p.live_view->start(config);
 }
 
 void watch_frames() {

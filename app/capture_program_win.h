@@ -11,7 +11,9 @@
 #include "capture/capture_graph.h"
 #include "capture/capture_loop.h"
 #include "capture/device_catalogue.h"
+#include "capture/event_command.h"
 #include "capture/frame_watch.h"
+#include "capture/live_view.h"
 #include "capture/recording.h"
 #include "capture/recording_control.h"
 
@@ -33,6 +35,8 @@ struct CaptureProgram {
   Settings settings;
   DeviceTable device_names;
   CompressorTable compressor_names;
+  // The live view's frames outlive the graph that offers them.
+  LiveFrames live_frames;
   std::unique_ptr<CaptureGraph> graph;
   Recorder recorder;
   RecordingControl recordings{settings, recorder};
@@ -46,6 +50,10 @@ struct CaptureProgram {
   std::string dropout_compressor;
   bool dropout_compression = false;
   bool reconnecting = false;  // a retry's build: its messages are not logged
+  // The live view, and what it was started with.
+  std::unique_ptr<LiveViewServer> live_view;
+  LiveViewConfig live_view_config;
+  EventCommands event_commands;
 };
 
 // Timer of the frame watch on the main window.
@@ -67,6 +75,9 @@ int build_capture_graph(const char* device_name, const char* compressor_name);
 void log_graph_message(int number);
 // A graph the user (or the start) chose: the frame watch starts over.
 void graph_chosen();
+// Starts, restarts or stops the live view as the settings now ask: 54, or 53 when it
+// cannot start (the caller reports it). Nothing changes while the settings are the same.
+int apply_live_view();
 // The frame watch's timer and the graph's event message.
 void watch_frames();
 void take_graph_events();

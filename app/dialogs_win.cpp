@@ -287,6 +287,11 @@ bool events_ok(HWND dialog) {
   s.light_filter = checked(dialog, IDC_LIGHT_FILTER);
   s.set_event_texts(texts);
   if (const int saved = write_settings(s); saved != msg::kOk) log_message(saved);
+  // At once: the live view follows its port and login.
+  if (const int live = apply_live_view(); live != msg::kOk) {
+    show(dialog, live);
+    log_message(live);
+  }
   return true;
 }
 

@@ -126,7 +126,7 @@ int run(HINSTANCE instance, const char* arguments, int show) {
   p.recorder.set_log(log_entry_written);
 
   // 18. The capture graph for the saved device and compressor.
-  p.graph = make_capture_graph(settings, p.main_window, log_graph_message);
+  p.graph = make_capture_graph(settings, p.main_window, log_graph_message, &p.live_frames);
   const std::string device = settings.video_device.str();
   const std::string compressor = settings.compressor.str();
   if (const int r = build_capture_graph(device.c_str(), compressor.c_str()); r == msg::kOk) {
@@ -144,6 +144,13 @@ int run(HINSTANCE instance, const char* arguments, int show) {
 
   graph_chosen();
   ::SetTimer(p.main_window, kFrameWatchTimer, kFrameWatchPeriodMs, nullptr);
+
+  // Each saved motion video runs the user's event command.
+  p.recordings.on_motion_saved([](const std::string& video) {
+    CaptureProgram& q = program();
+    q.event_commands.run(q.settings.event_texts().on_event.view(), video, log_message);
+  });
+  if (const int r = apply_live_view(); r != msg::kOk) log_message(r);
 
   // 19-20. The capture thread, and continuous recording.
   p.steps = make_program_steps(p);

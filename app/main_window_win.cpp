@@ -81,6 +81,8 @@ void on_destroy() {
   CaptureProgram& p = program();
   Settings& settings = p.settings;
   ::KillTimer(p.main_window, kFrameWatchTimer);
+  // The live view's clients go first: none of them reads what the steps below let go.
+  if (p.live_view) p.live_view->stop();
   // 1-3. Stop the graph, then save the settings as the user left them.
   if (!(settings.video_device == kNoneName) && p.graph) p.graph->stop();
   save_window_position();

@@ -14,6 +14,8 @@
 
 namespace talvex {
 
+class LiveFrames;
+
 using WindowHandle = void*;
 using LogFunction = void (*)(int number);
 
@@ -47,8 +49,9 @@ class CaptureGraph : public RecordingGraph, public FrameSource {
 };
 
 // The platform's capture graph for the settings record, showing its preview in `owner`.
+// `live`, when given, is offered every frame the grabber receives (for the live view).
 std::unique_ptr<CaptureGraph> make_capture_graph(Settings& settings, WindowHandle owner,
-                                                 LogFunction log);
+                                                 LogFunction log, LiveFrames* live = nullptr);
 // How many times the graphs of this process entered a fall-back for a platform call that
 // failed (SetOutputFileName, ControlStream): the hand-built multiplexer and writer, or
 // the capture branch taken out and put back in. Tests read it to tell the paths apart.

@@ -10,6 +10,7 @@
 // On a system whose calls succeed, only the regular calls run. Each entry into a
 // fall-back is counted (capture_graph_fallback_entries), so tests can tell the paths apart.
 #include "capture/capture_graph.h"
+#include "capture/live_view.h"
 
 #include <dshow.h>
 
@@ -89,18 +90,40 @@ ComPtr<IMoniker> find_by_name(IEnumMoniker* monikers, const char* name, std::siz
   return {};
 }
 
-// Counts the samples that reach the grabber, on the streaming thread, without touching
-// them: the frame watch tells a silent camera from a still picture by this count.
+// Counts the samples that reach the grabber, on the streaming thread: the frame watch
+// tells a silent camera from a still picture by this count. Once the live view's frames
+// are attached, each sample is offered to them too (copied only while someone watches).
 class SampleCounter final : public ComObject<ISampleGrabberCB> {
  public:
   SampleCounter() : ComObject(IID_ISampleGrabberCB) {}
-  STDMETHODIMP SampleCB(double, IMediaSample*) override {
+  STDMETHODIMP SampleCB(double, IMediaSample* sample) override {
     ++samples;
+    if (LiveFrames* frames = live_.load(); frames && sample) {
+      BYTE* pixels = nullptr;
+      if (sample->GetPointer(&pixels) == S_OK) {
+        const long size = sample->GetActualDataLength();
+        if (size > 0) {
+          frames->offer(pixels, static_cast<std::size_t>(size), format_.width, format_.height,
+                        format_.bit_count);
+        }
+      }
+    }
     return S_OK;
   }
   STDMETHODIMP BufferCB(double, BYTE*, long) override { return E_NOTIMPL; }
 
+  // The user-interface thread, once, after the build: the format is in place before the
+  // streaming thread can see the frames.
+  void attach_live_frames(LiveFrames* frames, const GrabbedFormat& format) {
+    format_ = format;
+    live_.store(frames);
+  }
+
   std::atomic<unsigned long> samples{0};
+
+ private:
+  GrabbedFormat format_;
+  std::atomic<LiveFrames*> live_{nullptr};
 };
 
 // The objects of one built graph. A build fills a fresh set and hands it over only when
@@ -176,8 +199,8 @@ class GraphParts {
 
 class DshowCaptureGraph final : public CaptureGraph {
  public:
-  DshowCaptureGraph(Settings& settings, WindowHandle owner, LogFunction log)
-      : settings_(settings), owner_(static_cast<HWND>(owner)), log_(log) {}
+  DshowCaptureGraph(Settings& settings, WindowHandle owner, LogFunction log, LiveFrames* live)
+      : settings_(settings), owner_(static_cast<HWND>(owner)), log_(log), live_(live) {}
   ~DshowCaptureGraph() override { release(); }
 
   int build(const char* device_name, const char* compressor_name) override;
@@ -230,6 +253,7 @@ class DshowCaptureGraph final : public CaptureGraph {
   Settings& settings_;
   HWND owner_;
   LogFunction log_;
+  LiveFrames* live_;
 
   // The grabber of a running graph, as the capture thread sees it, and its sample count.
   mutable std::mutex grabber_lock_;  // guards published_grabber_ and published_counter_
@@ -249,6 +273,10 @@ int DshowCaptureGraph::build(const char* device_name, const char* compressor_nam
   if (result != msg::kOk || !parts->graph_) return result;
   parts_ = std::move(parts);
   publish_grabber(parts_->grabber_, parts_->sample_counter_);
+  GrabbedFormat format;
+  if (live_ && parts_->sample_counter_ && grabbed_format(format)) {
+    parts_->sample_counter_->attach_live_frames(live_, format);
+  }
   return msg::kOk;
 }
 
@@ -711,8 +739,8 @@ bool DshowCaptureGraph::grabbed_format(GrabbedFormat& format) {
 int capture_graph_fallback_entries() { return fallback_entries.load(); }
 
 std::unique_ptr<CaptureGraph> make_capture_graph(Settings& settings, WindowHandle owner,
-                                                 LogFunction log) {
-  return std::make_unique<DshowCaptureGraph>(settings, owner, log);
+                                                 LogFunction log, LiveFrames* live) {
+  return std::make_unique<DshowCaptureGraph>(settings, owner, log, live);
 }
 
 }  // namespace talvex

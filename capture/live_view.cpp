@@ -178,6 +178,16 @@ CalendarTime LiveFrames::newest_time() {
   return taken_;
 }
 
+void LiveFrames::set_device(const std::string& name) {
+  std::lock_guard<std::mutex> lock(frame_lock_);
+  device_ = name;
+}
+
+std::string LiveFrames::device() {
+  std::lock_guard<std::mutex> lock(frame_lock_);
+  return device_;
+}
+
 void LiveFrames::stop() {
   {
     std::lock_guard<std::mutex> lock(frame_lock_);

@@ -50,6 +50,9 @@ class LiveFrames {
   // Waits for a frame after `sequence`; false at the timeout or when the view stops.
   bool wait_newer(std::uint64_t sequence, std::chrono::milliseconds timeout);
   CalendarTime newest_time();
+  // The camera's name for the page, set by the user-interface thread with each graph.
+  void set_device(const std::string& name);
+  std::string device();
 
   // Wakes every waiter for good (the server stops); start() makes frames flow again.
   void stop();
@@ -63,6 +66,7 @@ class LiveFrames {
   int width_ = 0, height_ = 0, bit_count_ = 0;
   std::uint64_t sequence_ = 0;
   CalendarTime taken_{};
+  std::string device_;
   std::chrono::steady_clock::time_point last_copy_{};
   bool stopped_ = false;
   std::mutex jpeg_lock_;  // guards jpeg_ (and the encoding into it)

@@ -30,6 +30,7 @@ void Recorder::stop_recording(RecordingGraph& graph) {
   graph.stop();
   end_time_ = system_calls().local_time();
   last_video_name_ = format_video_file_name(start_time_, end_time_);
+  saved_ = false;
   // A stop without a recording has nothing of its own to save.
   if (recording_) {
     recording_ = false;
@@ -55,6 +56,7 @@ bool Recorder::save(const CalendarTime& start, const CalendarTime& end) {
     return false;
   }
   last_video_name_ = name;
+  saved_ = true;
   // Saved: nothing is left for a recovery to find.
   system_calls().remove_file(kTempRecordingName);
   system_calls().remove_file(kRecordingDescriptorName);

@@ -54,6 +54,8 @@ class Recorder {
   const CalendarTime& end_time() const { return end_time_; }
   // The name under which the last stopped recording was saved.
   const std::string& last_video_name() const { return last_video_name_; }
+  // Whether the last stop saved a recording under that name.
+  bool last_saved() const { return saved_; }
   // A recording that could not be saved is in the temporary file, which must stay.
   bool keeps_temporary_file() const { return kept_; }
   // Failures not yet in the log (the log's disk may be the full one).
@@ -68,6 +70,7 @@ class Recorder {
   CalendarTime start_time_{};
   CalendarTime end_time_{};
   std::string last_video_name_;
+  bool saved_ = false;
   bool recording_ = false;
   bool has_format_ = false;
   RecordingFormat format_;

@@ -12,8 +12,12 @@ void RecordingControl::start(RecordingGraph& graph, RecordingKind kind, unsigned
 
 void RecordingControl::stop(RecordingGraph& graph) {
   if (running_ == RecordingKind::kNone) return;
+  const RecordingKind kind = running_;
   running_ = RecordingKind::kNone;
   recorder_.stop_recording(graph);
+  if (kind == RecordingKind::kMotion && recorder_.last_saved() && motion_saved_) {
+    motion_saved_(recorder_.last_video_name());
+  }
 }
 
 void RecordingControl::request_start(RecordingGraph& graph, unsigned generation) {

@@ -5,6 +5,8 @@
 #pragma once
 
 #include <atomic>
+#include <functional>
+#include <string>
 
 #include "app/settings.h"
 #include "capture/recording.h"
@@ -36,6 +38,10 @@ class RecordingControl {
   void request_stop(RecordingGraph& graph, unsigned generation);
 
   RecordingKind running() const { return running_; }
+  // Called with the video's name each time a motion recording was saved.
+  void on_motion_saved(std::function<void(const std::string&)> handler) {
+    motion_saved_ = std::move(handler);
+  }
   // Requests are dropped while a rebuild runs (a graph call may dispatch messages).
   void set_rebuilding(bool on) { rebuilding_ = on; }
   bool rebuilding() const { return rebuilding_; }
@@ -47,6 +53,7 @@ class RecordingControl {
   RecordingKind running_ = RecordingKind::kNone;
   unsigned running_generation_ = 0;
   bool rebuilding_ = false;
+  std::function<void(const std::string&)> motion_saved_;
 };
 
 }  // namespace talvex

@@ -8,6 +8,7 @@ FUZZ_DIR=$BUILD/fuzz
 DEPS_DIR=$BUILD/deps
 LIBJPEG_WIN64=$DEPS_DIR/libjpeg-turbo-win64
 HTTPLIB_DIR=$DEPS_DIR/cpp-httplib
+PUPPETEER_DIR=$DEPS_DIR/puppeteer
 
 export WINEPREFIX=$BUILD/wineprefix
 export WINEDEBUG=-all

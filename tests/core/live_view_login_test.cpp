@@ -5,6 +5,7 @@
 
 #include <string>
 
+#include "capture/event_command.h"
 #include "capture/video_name.h"
 #include "common/digest.h"
 
@@ -204,6 +205,23 @@ TEST(VideoFileName, OnlyTheProgramsOwnNames) {
   CalendarTime start, end;
   ASSERT_TRUE(parse_video_file_name(good + "_3.avi", start, end));
   EXPECT_EQ(format_video_file_name(start, end), good + ".avi");
+}
+
+TEST(EventCommand, NameInQuotesAndPercentSigns) {
+  const std::string video = "Talvex_Camera_2026-03-14_07-05-03_2026-03-14_07-05-33.avi";
+  struct Case {
+    const char* command;
+    std::string line;
+  } cases[] = {
+      {"notify.exe %f", "notify.exe \"" + video + "\""},
+      {"cmd /c copy %f \\\\nas\\cams\\", "cmd /c copy \"" + video + "\" \\\\nas\\cams\\"},
+      {"curl -d \"100%% %f\" host", "curl -d \"100% \"" + video + "\"\" host"},
+      {"%%f is %f", "%f is \"" + video + "\""},
+      {"50% off %", "50% off %"},
+      {"%F %x", "%F %x"},
+      {"", ""},
+  };
+  for (const Case& c : cases) EXPECT_EQ(event_command_line(c.command, video), c.line) << c.command;
 }
 
 }  // namespace
