@@ -209,7 +209,11 @@ std::vector<ListedVideo> list_videos(const std::string& folder, std::size_t limi
   for (std::filesystem::directory_iterator it(folder, error), end; !error && it != end;
        it.increment(error)) {
     ListedVideo v;
-    v.name = it->path().filename().string();
+    try {
+      v.name = it->path().filename().string();
+    } catch (const std::exception&) {
+      continue;  // a name the narrow code page cannot hold is none of ours
+    }
     if (!parse_video_file_name(v.name, v.start, v.end)) continue;
     std::error_code ignored;
     if (!it->is_regular_file(ignored) || it->is_symlink(ignored)) continue;

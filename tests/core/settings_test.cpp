@@ -58,6 +58,22 @@ void fill_non_defaults(Settings& s) {
   s.motion_duration = 12;
 }
 
+// Every setting of line 3 away from its old-file value.
+void fill_event_settings(Settings& s) {
+  s.pre_event = 30;
+  s.keep_free_mb = 10000000;
+  s.max_age_days = 3650;
+  s.light_filter = true;
+  s.warm_up = 30;
+  s.web_port = 65535;
+  EventTexts texts;
+  texts.web_user = "camera";
+  texts.web_realm = "Talvex 0123456789abcdef";
+  texts.web_password = "00112233445566778899aabbccddeeff";
+  texts.on_event = "mail.cmd %f";
+  s.set_event_texts(texts);
+}
+
 void expect_defaults(const Settings& s, const std::string& folder) {
   EXPECT_EQ(s.window_x, -1);
   EXPECT_EQ(s.window_y, -1);
@@ -142,23 +158,16 @@ TEST_F(SettingsTest, FileBytesAreExact) {
                 "2121 camera ct4dsfu\" cam/latest.jpg 1 4.500000 12 >\n" +
                 kOldFileEventsLine);
 
-  s.pre_event = 3;
-  s.keep_free_mb = 2048;
-  s.max_age_days = 3650;
-  s.light_filter = true;
-  s.warm_up = 2;
-  s.web_port = 8080;
-  EventTexts texts;
+  fill_event_settings(s);
+  EventTexts texts = s.event_texts();
   texts.web_user = "cam one";
-  texts.web_realm = "Talvex 0123456789abcdef";
-  texts.web_password = "0123456789abcdef0123456789abcdef";
   texts.on_event = "notify.cmd \"%f\" a=b >log 100%";
   s.set_event_texts(texts);
   const std::string text = settings_file_text(s);
   EXPECT_EQ(text.substr(text.rfind('\n') + 1),
-            "talvex-ext 1 pre_event=3 keep_free_mb=2048 max_age_days=3650 light_filter=1 "
-            "warm_up=2 web_port=8080 web_user=cam%20one web_realm=Talvex%200123456789abcdef "
-            "web_password=0123456789abcdef0123456789abcdef "
+            "talvex-ext 1 pre_event=30 keep_free_mb=10000000 max_age_days=3650 light_filter=1 "
+            "warm_up=30 web_port=65535 web_user=cam%20one web_realm=Talvex%200123456789abcdef "
+            "web_password=00112233445566778899aabbccddeeff "
             "on_event=notify.cmd%20\"%25f\"%20a%3Db%20%3Elog%20100%25 >");
 }
 
@@ -427,22 +436,6 @@ TEST_F(SettingsTest, EnterFolder) {
 }
 
 // ---- Line 3: the settings beyond the classic two lines ----
-
-// Every setting of line 3 away from its old-file value.
-void fill_event_settings(Settings& s) {
-  s.pre_event = 30;
-  s.keep_free_mb = 10000000;
-  s.max_age_days = 3650;
-  s.light_filter = true;
-  s.warm_up = 30;
-  s.web_port = 65535;
-  EventTexts texts;
-  texts.web_user = "camera";
-  texts.web_realm = "Talvex 0123456789abcdef";
-  texts.web_password = "00112233445566778899aabbccddeeff";
-  texts.on_event = "mail.cmd %f";
-  s.set_event_texts(texts);
-}
 
 struct EventValues {
   int pre_event, keep_free_mb, max_age_days;
