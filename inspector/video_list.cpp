@@ -155,11 +155,32 @@ void VideoTable::fill(const std::vector<std::string>& names, const FilterRange& 
   listed_count = 0;
   const CalendarTime lower = range.lower();
   const CalendarTime upper = range.upper();
-  for (const std::string& name : names) {
+  // Every video in range, by its place in the enumeration and its start.
+  struct Candidate {
+    std::size_t index;
+    std::int64_t start;
+  };
+  std::vector<Candidate> candidates;
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    const std::string& name = names[i];
     if (name == kTemporaryRecording || name == kPlaybackCopy) continue;
     if (!video_in_range(name, lower, upper)) continue;
+    if (!make_video_entry(name, 0, nullptr)) continue;  // the layout the slots take
+    candidates.push_back({i, file_time(slots[0].start).value_or(0)});
+  }
+  // The newest first; equal starts keep their enumeration order.
+  std::stable_sort(candidates.begin(), candidates.end(),
+                   [](const Candidate& a, const Candidate& b) { return a.start > b.start; });
+  // The newest hundred take the slots in their enumeration order, as the rows always came,
+  // so that the list's sort orders them as before; a row the list refuses leaves its slot to
+  // the next newest.
+  const std::size_t chosen = std::min<std::size_t>(candidates.size(), kVideoSlots);
+  std::stable_sort(candidates.begin(), candidates.begin() + static_cast<std::ptrdiff_t>(chosen),
+                   [](const Candidate& a, const Candidate& b) { return a.index < b.index; });
+  for (const Candidate& c : candidates) {
+    if (listed_count == kVideoSlots) break;
     RowTexts texts;
-    if (!make_video_entry(name, listed_count, &texts)) continue;
+    if (!make_video_entry(names[c.index], listed_count, &texts)) continue;
     if (add_row(listed_count, texts)) ++listed_count;
   }
 }

@@ -1,5 +1,5 @@
 // The inspector's video list without its window: the recorded videos of the folder, read
-// from their names, filtered by a date and time range, at most 100, newest first.
+// from their names, filtered by a date and time range, the newest 100, newest first.
 //
 // A video name as the capture program writes it:
 //   Talvex_<device>_<yyyy>-<mm>-<dd>_<hh>-<mm>-<ss>_<yyyy>-<mm>-<dd>_<hh>-<mm>-<ss>.avi
@@ -83,9 +83,11 @@ class VideoTable {
   // 1 when a's start is earlier than b's (a goes after b), -1 otherwise.
   int compare_start_times(int a, int b) const;
 
-  // Rebuilds the table from the names of the folder in their enumeration order: skips the
-  // temporary recording and the playback copy, keeps the names in range, at most 100.
-  // `add_row(slot, texts)` shows each kept video; a slot counts only when it returns true.
+  // Rebuilds the table from the names of the folder: skips the temporary recording and the
+  // playback copy, keeps the names in range, and of them the 100 newest by their start
+  // (equal starts in enumeration order), whatever order the folder gives its names in. The
+  // chosen ones take the slots in enumeration order. `add_row(slot, texts)` shows each kept
+  // video; a slot counts only when it returns true, and is then offered to the next newest.
   void fill(const std::vector<std::string>& names, const FilterRange& range,
             const std::function<bool(int slot, const RowTexts& texts)>& add_row);
 

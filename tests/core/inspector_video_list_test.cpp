@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -152,31 +154,44 @@ struct Listing {
   }
 };
 
-TEST(InspectorVideoList, AtMostAHundredInEnumerationOrderShownNewestFirst) {
-  std::vector<std::string> names;
-  // 150 videos on distinct minutes, enumerated in a scrambled order.
-  for (int i = 0; i < 150; ++i) {
-    const int k = (i * 37) % 150;
-    names.push_back(
-        video_name({2006, 3, 7, 9 + k / 60, k % 60, 0}, {2006, 3, 7, 9 + k / 60, k % 60, 30}));
-  }
-  names.insert(names.begin() + 3, "Talvex_tmp.avi");
-  names.insert(names.begin() + 5, "Talvex_insp.avi");
-  Listing l;
-  l.fill(names, range(kLower, kUpper));
-  ASSERT_EQ(l.table.listed_count, 100);
-  ASSERT_EQ(l.rows.size(), 100u);
-  std::vector<std::string> expected_first;
-  for (const std::string& n : names)
-    if (n.size() > 20 && expected_first.size() < 100) expected_first.push_back(n);
-  for (int slot = 0; slot < 100; ++slot) {
-    EXPECT_EQ(l.table.slots[slot].file_name, expected_first[slot]) << slot;
-    EXPECT_EQ(l.rows[slot].first, slot);
-  }
-  const std::vector<int> order = l.table.newest_first();
-  ASSERT_EQ(order.size(), 100u);
-  for (std::size_t i = 1; i < order.size(); ++i) {
-    EXPECT_EQ(l.table.compare_start_times(order[i], order[i - 1]), 1) << i;
+// However the folder orders its names (name order on NTFS: the oldest first), the list
+// holds the newest hundred, in their enumeration order.
+TEST(InspectorVideoList, TheHundredNewestInEnumerationOrderShownNewestFirst) {
+  for (const bool oldest_first : {true, false}) {
+    std::vector<std::string> names;
+    // 3,000 videos on distinct minutes, enumerated oldest first, or in a scrambled order.
+    for (int i = 0; i < 3000; ++i) {
+      const int k = oldest_first ? i : (i * 37) % 3000;
+      const int day = 1 + k / 1440, hour = (k / 60) % 24, minute = k % 60;
+      names.push_back(
+          video_name({2006, 3, day, hour, minute, 0}, {2006, 3, day, hour, minute, 30}));
+    }
+    names.insert(names.begin() + 3, "Talvex_tmp.avi");
+    names.insert(names.begin() + 5, "Talvex_insp.avi");
+    Listing l;
+    l.fill(names, range(kLower, kUpper));
+    ASSERT_EQ(l.table.listed_count, 100);
+    ASSERT_EQ(l.rows.size(), 100u);
+    std::vector<std::string> newest(names.begin(), names.end());
+    newest.erase(std::remove_if(newest.begin(), newest.end(),
+                                [](const std::string& n) { return n.size() < 20; }),
+                 newest.end());
+    std::sort(newest.begin(), newest.end(), std::greater<>());  // the names sort by their start
+    newest.resize(100);
+    std::vector<std::string> expected;  // the newest hundred, in enumeration order
+    for (const std::string& n : names) {
+      if (std::find(newest.begin(), newest.end(), n) != newest.end()) expected.push_back(n);
+    }
+    for (int slot = 0; slot < 100; ++slot) {
+      EXPECT_EQ(l.table.slots[slot].file_name, expected[slot]) << slot;
+      EXPECT_EQ(l.rows[slot].first, slot);
+    }
+    EXPECT_EQ(l.table.slots[l.table.newest_first()[0]].file_name, newest[0]) << oldest_first;
+    const std::vector<int> order = l.table.newest_first();
+    ASSERT_EQ(order.size(), 100u);
+    for (std::size_t i = 1; i < order.size(); ++i) {
+      EXPECT_EQ(l.table.compare_start_times(order[i], order[i - 1]), 1) << i;
+    }
   }
 }
 
