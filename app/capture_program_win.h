@@ -14,6 +14,7 @@
 #include "capture/frame_watch.h"
 #include "capture/recording.h"
 #include "capture/recording_control.h"
+#include "capture/warm_up.h"
 
 namespace talvex {
 
@@ -46,6 +47,8 @@ struct CaptureProgram {
   std::string dropout_compressor;
   bool dropout_compression = false;
   bool reconnecting = false;  // a retry's build: its messages are not logged
+  // Started at each graph build and each return of the camera's frames.
+  WarmUp warm_up;
 };
 
 // Timer of the frame watch on the main window.
@@ -62,6 +65,7 @@ void stop_recording();
 // A recording request of the capture thread (kRecordingRequestMessage).
 void handle_recording_request(WPARAM start, LPARAM generation);
 void release_capture_graph();
+// Builds the graph and starts the detector's warm-up.
 int build_capture_graph(const char* device_name, const char* compressor_name);
 // The graph's messages go to the log, except those of a reconnection attempt.
 void log_graph_message(int number);

@@ -61,7 +61,7 @@ constexpr const char* kTexts[] = {
     /* 049 */ "",
     /* 050 */ "",
     /* 051 */ "",
-    /* 052 */ "",
+    /* 052 */ "Unable to use \"Talvex_mask.bmp\". Ignoring it. (052)",
     /* 053 */ "",
     /* 054 */ "OK!",
 };
