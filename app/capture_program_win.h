@@ -104,5 +104,6 @@ INT_PTR CALLBACK ftp_dialog(HWND dialog, UINT message, WPARAM w, LPARAM l);
 INT_PTR CALLBACK video_device_dialog(HWND dialog, UINT message, WPARAM w, LPARAM l);
 INT_PTR CALLBACK compressor_dialog(HWND dialog, UINT message, WPARAM w, LPARAM l);
 INT_PTR CALLBACK about_dialog(HWND dialog, UINT message, WPARAM w, LPARAM l);
+INT_PTR CALLBACK events_and_storage_dialog(HWND dialog, UINT message, WPARAM w, LPARAM l);
 
 }  // namespace talvex

@@ -35,11 +35,13 @@ int main(int argc, char** argv) {
   const int seconds = argc > 1 ? std::atoi(argv[1]) : 2;
   talvex::Settings settings;
   settings.video_folder = talvex::system_calls().current_directory(99);
-  const int read_result = talvex::read_settings(settings);
+  int events_result = talvex::msg::kOk;
+  const int read_result = talvex::read_settings(settings, &events_result);
   const bool entered = talvex::enter_folder(settings.video_folder.c_str());
   talvex::ProgramLog run_log;
   talvex::log_open("Talvex.log");
   if (read_result != talvex::msg::kOk) talvex::log_message(read_result);
+  if (events_result != talvex::msg::kOk) talvex::log_message(events_result);
   if (!entered) {
     settings.video_folder = talvex::system_calls().current_directory(99);
     talvex::log_message(talvex::msg::kConfigFolderFailed);

@@ -1,13 +1,17 @@
-// The settings dialogs: Capture, Motion Detection, FTP, Video Device, Compressor, About.
+// The settings dialogs: Capture, Motion Detection, FTP, Video Device, Compressor, About, and
+// Events and Storage for the settings beyond the classic five.
 #include <windows.h>
 
 #include <commctrl.h>
 #include <shlobj.h>
 
+#include <atomic>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <iterator>
 #include <string>
+#include <type_traits>
 
 #include "app/capture_program_win.h"
 #include "app/log.h"
@@ -208,9 +212,88 @@ void compressor_ok(HWND dialog) {
   }
 }
 
+// The numbers of the Events and Storage dialog.
+struct EventNumberField {
+  int id;
+  int largest;
+  std::atomic<int> Settings::*field;
+};
+constexpr EventNumberField kEventNumberFields[] = {
+    {IDC_PRE_EVENT, kPreEventLargest, &Settings::pre_event},
+    {IDC_KEEP_FREE, kKeepFreeMbLargest, &Settings::keep_free_mb},
+    {IDC_MAX_AGE, kMaxAgeDaysLargest, &Settings::max_age_days},
+    {IDC_WARM_UP, kWarmUpLargest, &Settings::warm_up},
+    {IDC_WEB_PORT, kWebPortLargest, &Settings::web_port},
+};
+// The texts' limits: one byte of each field is its terminator.
+constexpr int kWebUserLimit = decltype(EventTexts::web_user)::kMaxLength;
+constexpr int kWebPasswordLimit = 29;
+constexpr int kOnEventLimit = decltype(EventTexts::on_event)::kMaxLength;
+
+void set_number_text(HWND dialog, int id, int value) {
+  char text[16];
+  std::snprintf(text, sizeof text, "%d", value);
+  ::SetDlgItemTextA(dialog, id, text);
+}
+
+// Puts the caret into a field the user has to mend.
+void focus_field(HWND dialog, int id) {
+  HWND field = ::GetDlgItem(dialog, id);
+  ::SendMessageA(dialog, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(field), TRUE);
+  ::SendMessageA(field, EM_SETSEL, 0, -1);
+}
+
+void events_open(HWND dialog) {
+  const Settings& s = program().settings;
+  for (const EventNumberField& f : kEventNumberFields) set_number_text(dialog, f.id, s.*f.field);
+  check(dialog, IDC_LIGHT_FILTER, s.light_filter);
+  const EventTexts texts = s.event_texts();
+  ::SendDlgItemMessageA(dialog, IDC_WEB_USER, EM_LIMITTEXT, kWebUserLimit, 0);
+  ::SendDlgItemMessageA(dialog, IDC_WEB_PASSWORD, EM_LIMITTEXT, kWebPasswordLimit, 0);
+  ::SendDlgItemMessageA(dialog, IDC_ON_EVENT, EM_LIMITTEXT, kOnEventLimit, 0);
+  ::SetDlgItemTextA(dialog, IDC_WEB_USER, texts.web_user.c_str());
+  // The password field shows nothing of a stored password; left empty, it keeps it.
+  ::SetDlgItemTextA(dialog, IDC_WEB_PASSWORD, "");
+  ::SetDlgItemTextA(dialog, IDC_ON_EVENT, texts.on_event.c_str());
+}
+
+// The Events and Storage dialog's OK: nothing changes unless every field is good. A bad
+// number is shown as 049 and its field gets its old value back; the dialog stays open.
+bool events_ok(HWND dialog) {
+  Settings& s = program().settings;
+  int numbers[std::size(kEventNumberFields)];
+  for (std::size_t i = 0; i < std::size(kEventNumberFields); ++i) {
+    const EventNumberField& f = kEventNumberFields[i];
+    if (!parse_setting_number(edit_text(dialog, f.id, 10), f.largest, numbers[i])) {
+      show(dialog, msg::kInvalidSetting);
+      set_number_text(dialog, f.id, s.*f.field);
+      focus_field(dialog, f.id);
+      return false;
+    }
+  }
+  EventTexts texts = s.event_texts();
+  const std::string user = edit_text(dialog, IDC_WEB_USER, kWebUserLimit);
+  const std::string password = edit_text(dialog, IDC_WEB_PASSWORD, kWebPasswordLimit);
+  if (!update_web_login(texts, user, password)) {
+    // Another user name needs the password again: the stored one was made with the old.
+    show(dialog, msg::kInvalidSetting);
+    focus_field(dialog, IDC_WEB_PASSWORD);
+    return false;
+  }
+  texts.on_event = edit_text(dialog, IDC_ON_EVENT, kOnEventLimit);
+  for (std::size_t i = 0; i < std::size(kEventNumberFields); ++i) {
+    s.*kEventNumberFields[i].field = numbers[i];
+  }
+  s.light_filter = checked(dialog, IDC_LIGHT_FILTER);
+  s.set_event_texts(texts);
+  if (const int saved = write_settings(s); saved != msg::kOk) log_message(saved);
+  return true;
+}
+
 // The frame shared by the dialogs: TRUE for the initialisation and every command, OK and
-// Cancel end the dialog, OK after its handler ran under the wait cursor.
-template <void (*Open)(HWND), void (*Ok)(HWND), void (*Browse)(HWND) = nullptr>
+// Cancel end the dialog, OK after its handler ran under the wait cursor. An OK handler that
+// answers false keeps the dialog open.
+template <void (*Open)(HWND), auto Ok, void (*Browse)(HWND) = nullptr>
 INT_PTR CALLBACK dialog_procedure(HWND dialog, UINT message, WPARAM w, LPARAM) {
   switch (message) {
     case WM_INITDIALOG:
@@ -219,11 +302,16 @@ INT_PTR CALLBACK dialog_procedure(HWND dialog, UINT message, WPARAM w, LPARAM) {
     case WM_COMMAND:
       switch (LOWORD(w)) {
         case IDOK: {
+          bool done = true;
           {
             WaitCursor wait;
-            Ok(dialog);
+            if constexpr (std::is_same_v<decltype(Ok(dialog)), bool>) {
+              done = Ok(dialog);
+            } else {
+              Ok(dialog);
+            }
           }
-          ::EndDialog(dialog, IDOK);
+          if (done) ::EndDialog(dialog, IDOK);
           break;
         }
         case IDCANCEL:
@@ -305,6 +393,9 @@ INT_PTR CALLBACK video_device_dialog(HWND d, UINT m, WPARAM w, LPARAM l) {
 }
 INT_PTR CALLBACK compressor_dialog(HWND d, UINT m, WPARAM w, LPARAM l) {
   return dialog_procedure<compressor_open, compressor_ok>(d, m, w, l);
+}
+INT_PTR CALLBACK events_and_storage_dialog(HWND d, UINT m, WPARAM w, LPARAM l) {
+  return dialog_procedure<events_open, events_ok>(d, m, w, l);
 }
 INT_PTR CALLBACK about_dialog(HWND d, UINT m, WPARAM w, LPARAM l) {
   // About has no OK handler: OK and Cancel only end it.

@@ -54,11 +54,13 @@ int run(HINSTANCE instance, const char* arguments, int show) {
   apply_command_line(arguments, settings);
 
   // 6-11.
-  const int read_result = read_settings(settings);
+  int events_result = msg::kOk;
+  const int read_result = read_settings(settings, &events_result);
   if (settings.compressor == kNoneName) settings.compression_enabled = false;
   const bool entered = enter_folder(settings.video_folder.c_str());
   log_open(kLogFileName);
   if (read_result != msg::kOk) log_message(read_result);
+  if (events_result != msg::kOk) log_message(events_result);
   if (!entered) {
     settings.video_folder = current_folder();
     log_message(msg::kConfigFolderFailed);

@@ -24,6 +24,7 @@ void build_menu(HWND window) {
   ::AppendMenuA(configure, MF_STRING, IDM_VIDEO_DEVICE, "&Video Device...");
   ::AppendMenuA(configure, MF_STRING, IDM_COMPRESSOR, "C&ompressor...");
   ::AppendMenuA(configure, MF_STRING, IDM_VIDEO_PROPERTIES, "V&ideo Properties...");
+  ::AppendMenuA(configure, MF_STRING, IDM_EVENTS_AND_STORAGE, "&Events and Storage...");
   HMENU help = ::CreatePopupMenu();
   ::AppendMenuA(help, MF_STRING, IDM_ABOUT, "&About...");
   ::AppendMenuA(bar, MF_POPUP, reinterpret_cast<UINT_PTR>(file), "&File");
@@ -67,6 +68,9 @@ void on_command(HWND window, int command) {
       break;
     case IDM_ABOUT:
       open_dialog(window, IDD_ABOUT, about_dialog);
+      break;
+    case IDM_EVENTS_AND_STORAGE:
+      open_dialog(window, IDD_EVENTS_AND_STORAGE, events_and_storage_dialog);
       break;
     default:
       break;

@@ -10,6 +10,8 @@
 #define IDM_COMPRESSOR 9014
 #define IDM_FTP 9015
 #define IDM_MOTION_DETECTION 9016
+// After the classic commands (9017 is the sensitivity slider's child id).
+#define IDM_EVENTS_AND_STORAGE 9018
 
 // Dialog templates.
 #define IDD_CAPTURE 100
@@ -18,6 +20,7 @@
 #define IDD_COMPRESSOR 500
 #define IDD_FTP 600
 #define IDD_MOTION_DETECTION 700
+#define IDD_EVENTS_AND_STORAGE 800
 
 // Controls shared by several templates.
 #define IDC_GROUP 109
@@ -63,3 +66,24 @@
 #define IDC_ABOUT_NAME 302
 #define IDC_ABOUT_CONTACT 304
 #define IDC_ABOUT_SITE 305
+
+// Events and Storage dialog.
+#define IDC_EVENTS_GROUP 801
+#define IDC_PRE_EVENT_LABEL 802
+#define IDC_KEEP_FREE_LABEL 803
+#define IDC_MAX_AGE_LABEL 804
+#define IDC_LIGHT_FILTER_LABEL 805
+#define IDC_WARM_UP_LABEL 806
+#define IDC_WEB_PORT_LABEL 807
+#define IDC_WEB_USER_LABEL 808
+#define IDC_WEB_PASSWORD_LABEL 809
+#define IDC_ON_EVENT_LABEL 810
+#define IDC_PRE_EVENT 811
+#define IDC_KEEP_FREE 812
+#define IDC_MAX_AGE 813
+#define IDC_LIGHT_FILTER 814
+#define IDC_WARM_UP 815
+#define IDC_WEB_PORT 816
+#define IDC_WEB_USER 817
+#define IDC_WEB_PASSWORD 818
+#define IDC_ON_EVENT 819

@@ -1,11 +1,15 @@
 #include "app/settings.h"
 
+#include <algorithm>
 #include <climits>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <utility>
+#include <vector>
 
 #include "app/talvex_messages.h"
+#include "common/digest.h"
 #include "common/system_calls.h"
 
 namespace talvex {
@@ -23,6 +27,14 @@ constexpr int kFirstLineLimit = 511;
 constexpr int kLineBufferSize = 1024;
 // The scanned password word is held in 32 bytes before it is unscrambled.
 constexpr std::size_t kPasswordWordSize = 32;
+
+// Line 3: a marker and a version word, then key=value words, then the terminator. Readers
+// of two lines (this program's earlier versions too) stop at the line feed before it.
+constexpr char kEventsMarker[] = "talvex-ext";
+constexpr char kEventsVersion[] = "1";
+// Far above the longest line 3 this version writes (about 1,300 bytes); a longer one is
+// not read at all.
+constexpr std::size_t kEventsLineLimit = 4096;
 
 struct PasswordKey {
   char letter;
@@ -136,6 +148,248 @@ std::string encode_ftp_text(std::string_view text) {
   return (text.empty() || text == kEmptyFtpText) ? std::string("_") : std::string(text);
 }
 
+// The numbers of line 3, each from 0 to its largest value; 0 is the old-file value.
+struct NumberKey {
+  const char* name;
+  int largest;
+  std::atomic<int> Settings::*field;  // nullptr: the flag light_filter
+};
+constexpr NumberKey kNumberKeys[] = {
+    {"pre_event", kPreEventLargest, &Settings::pre_event},
+    {"keep_free_mb", kKeepFreeMbLargest, &Settings::keep_free_mb},
+    {"max_age_days", kMaxAgeDaysLargest, &Settings::max_age_days},
+    {"light_filter", 1, nullptr},
+    {"warm_up", kWarmUpLargest, &Settings::warm_up},
+    {"web_port", kWebPortLargest, &Settings::web_port},
+};
+
+int number_value(const Settings& s, const NumberKey& key) {
+  return key.field ? (s.*key.field).load() : (s.light_filter ? 1 : 0);
+}
+
+void set_number(Settings& s, const NumberKey& key, int value) {
+  if (key.field) {
+    s.*key.field = value;
+  } else {
+    s.light_filter = value != 0;
+  }
+}
+
+// The texts of line 3, empty in an old file.
+enum class TextKey { kWebUser, kWebRealm, kWebPassword, kOnEvent };
+struct TextKeyName {
+  const char* name;
+  TextKey key;
+};
+constexpr TextKeyName kTextKeys[] = {
+    {"web_user", TextKey::kWebUser},
+    {"web_realm", TextKey::kWebRealm},
+    {"web_password", TextKey::kWebPassword},
+    {"on_event", TextKey::kOnEvent},
+};
+
+std::string text_value(const EventTexts& t, TextKey key) {
+  switch (key) {
+    case TextKey::kWebUser:
+      return t.web_user.str();
+    case TextKey::kWebRealm:
+      return t.web_realm.str();
+    case TextKey::kWebPassword:
+      return t.web_password.str();
+    case TextKey::kOnEvent:
+      return t.on_event.str();
+  }
+  return {};
+}
+
+// Stores a decoded text when it fits its field and means something there.
+bool set_text(EventTexts& t, TextKey key, const std::string& value) {
+  if (value.empty()) return true;  // the old-file value of every text
+  auto fits = [&](std::size_t size) { return value.size() < size; };
+  switch (key) {
+    case TextKey::kWebUser:
+      if (!fits(decltype(t.web_user)::kSize)) return false;
+      t.web_user = value;
+      return true;
+    case TextKey::kWebRealm:
+      if (!fits(decltype(t.web_realm)::kSize) || !is_web_realm(value)) return false;
+      t.web_realm = value;
+      return true;
+    case TextKey::kWebPassword:
+      if (!fits(decltype(t.web_password)::kSize) || !is_password_digest(value)) return false;
+      t.web_password = value;
+      return true;
+    case TextKey::kOnEvent:
+      if (!fits(decltype(t.on_event)::kSize)) return false;
+      t.on_event = value;
+      return true;
+  }
+  return false;
+}
+
+// A text in line 3: a byte that would end a word, a key or the line, the escape itself,
+// and every byte outside printable ASCII are written as %XX.
+std::string encode_text(std::string_view text) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  std::string out;
+  for (unsigned char c : text) {
+    if (c <= ' ' || c >= 0x7F || c == '%' || c == '=' || c == '>') {
+      out += '%';
+      out += kHex[c >> 4];
+      out += kHex[c & 0x0F];
+    } else {
+      out += static_cast<char>(c);
+    }
+  }
+  return out;
+}
+
+int hex_digit(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  return -1;
+}
+
+// The text back; false for a broken escape or a NUL, which no text field can hold.
+bool decode_text(std::string_view word, std::string& out) {
+  out.clear();
+  for (std::size_t i = 0; i < word.size(); ++i) {
+    if (word[i] != '%') {
+      out += word[i];
+      continue;
+    }
+    if (i + 2 >= word.size()) return false;
+    const int high = hex_digit(word[i + 1]);
+    const int low = hex_digit(word[i + 2]);
+    if (high < 0 || low < 0 || (high == 0 && low == 0)) return false;
+    out += static_cast<char>(high * 16 + low);
+    i += 2;
+  }
+  return true;
+}
+
+std::vector<std::string_view> split_words(std::string_view line) {
+  std::vector<std::string_view> words;
+  std::size_t i = 0;
+  while (i < line.size()) {
+    while (i < line.size() && is_blank(line[i])) ++i;
+    const std::size_t start = i;
+    while (i < line.size() && !is_blank(line[i])) ++i;
+    if (i > start) words.push_back(line.substr(start, i - start));
+  }
+  return words;
+}
+
+bool is_version_word(std::string_view word) {
+  int version = 0;
+  return parse_setting_number(word, 999999, version) && version >= 1;
+}
+
+// Line 3 into the record, whose settings of line 3 are at their old-file values. A line
+// that is not ours whole (no marker, cut before its terminator) is not read; a bad value
+// leaves its key at the old-file value. Returns 54, or 49 when something was not taken.
+int apply_events_line(std::string_view line, Settings& settings) {
+  const std::vector<std::string_view> words = split_words(line);
+  if (words.empty()) return msg::kOk;  // no line 3: a file of two lines
+  if (words.size() < 3 || words[0] != kEventsMarker || !is_version_word(words[1]) ||
+      words.back() != kTerminator) {
+    return msg::kInvalidSetting;
+  }
+  // key=value words between the version and the terminator; a word without "=" or with a
+  // key this version does not know is a later version's, and is passed over.
+  std::vector<std::pair<std::string_view, std::string_view>> pairs;
+  for (std::size_t i = 2; i + 1 < words.size(); ++i) {
+    const std::size_t equals = words[i].find('=');
+    if (equals != std::string_view::npos) {
+      pairs.emplace_back(words[i].substr(0, equals), words[i].substr(equals + 1));
+    }
+  }
+  // The one value of `key`; a key given twice is not ours to choose between.
+  bool all_taken = true;
+  auto value_of = [&](std::string_view key, std::string_view& value) {
+    int count = 0;
+    for (const auto& [k, v] : pairs) {
+      if (k == key && count++ == 0) value = v;
+    }
+    if (count > 1) all_taken = false;
+    return count == 1;
+  };
+  for (const NumberKey& key : kNumberKeys) {
+    std::string_view value;
+    int parsed = 0;
+    if (!value_of(key.name, value)) continue;
+    if (parse_setting_number(value, key.largest, parsed)) {
+      set_number(settings, key, parsed);
+    } else {
+      all_taken = false;
+    }
+  }
+  EventTexts texts;
+  for (const TextKeyName& key : kTextKeys) {
+    std::string_view value;
+    std::string decoded;
+    if (!value_of(key.name, value)) continue;
+    if (!decode_text(value, decoded) || !set_text(texts, key.key, decoded)) all_taken = false;
+  }
+  // A password belongs to its realm: without one it can never be checked.
+  if (!texts.web_password.empty() && texts.web_realm.empty()) {
+    texts.web_password = "";
+    all_taken = false;
+  }
+  settings.set_event_texts(texts);
+  return all_taken ? msg::kOk : msg::kInvalidSetting;
+}
+
+// A line read as fgets does it (at most `limit` - 1 bytes, through a line feed, the buffer
+// untouched at the end of the file), which also tells whether the line feed was reached:
+// fgets cannot, when the line holds a NUL.
+bool read_line(std::FILE* file, char* buffer, int limit, bool& ended) {
+  int c = std::fgetc(file);
+  if (c == EOF) return false;
+  int n = 0;
+  ended = false;
+  for (; c != EOF; c = std::fgetc(file)) {
+    buffer[n++] = static_cast<char>(c);
+    if (c == '\n') {
+      ended = true;
+      break;
+    }
+    if (n == limit - 1) break;
+  }
+  buffer[n] = '\0';
+  return true;
+}
+
+// Reads the rest of the current line (after `line_complete` told whether the last line
+// read ended) and then line 3, up to its limit; false when line 3 is longer than that.
+bool read_events_line(std::FILE* file, bool line_complete, std::string& out) {
+  out.clear();
+  int c = 0;
+  if (!line_complete) {
+    while ((c = std::fgetc(file)) != EOF && c != '\n') {
+    }
+    if (c == EOF) return true;
+  }
+  while ((c = std::fgetc(file)) != EOF && c != '\n') {
+    if (out.size() == kEventsLineLimit) return false;
+    out += static_cast<char>(c);
+  }
+  return true;
+}
+
+std::string events_line(const Settings& settings) {
+  std::string line = std::string(kEventsMarker) + " " + kEventsVersion;
+  for (const NumberKey& key : kNumberKeys) {
+    line += std::string(" ") + key.name + "=" + std::to_string(number_value(settings, key));
+  }
+  const EventTexts texts = settings.event_texts();
+  for (const TextKeyName& key : kTextKeys) {
+    line += std::string(" ") + key.name + "=" + encode_text(text_value(texts, key.key));
+  }
+  return line + " " + kTerminator;
+}
+
 }  // namespace
 
 const char* scan_int(const char* text, int& out) {
@@ -182,11 +436,15 @@ void apply_default_event_settings(Settings& settings) {
   settings.set_event_texts(EventTexts{});
 }
 
-int read_settings_from(std::FILE* file, Settings& settings) {
+int read_settings_from(std::FILE* file, Settings& settings, int* events_result) {
+  if (events_result) *events_result = msg::kOk;
   char line[kLineBufferSize] = {};
   // Line 1 is skipped. When line 2 is missing the buffer still holds line 1, whose words
   // then fail the version check.
-  if (std::fgets(line, kFirstLineLimit, file)) std::fgets(line, kLineBufferSize - 1, file);
+  bool line_complete = false;
+  if (read_line(file, line, kFirstLineLimit, line_complete)) {
+    read_line(file, line, kLineBufferSize - 1, line_complete);
+  }
 
   FileFields f;
   scan_fields(line, f);
@@ -224,16 +482,25 @@ int read_settings_from(std::FILE* file, Settings& settings) {
   // A threshold that is not a number would never compare; keep the default instead.
   settings.motion_threshold = std::isfinite(f.motion_threshold) ? f.motion_threshold : 7.5f;
   settings.motion_duration = f.motion_duration;
+
+  // Line 3 has no say in line 2's result or fields.
+  apply_default_event_settings(settings);
+  std::string events;
+  const int events_read = read_events_line(file, line_complete, events)
+                              ? apply_events_line(events, settings)
+                              : msg::kInvalidSetting;
+  if (events_result) *events_result = events_read;
   return msg::kOk;
 }
 
-int read_settings(Settings& settings) {
+int read_settings(Settings& settings, int* events_result) {
+  if (events_result) *events_result = msg::kOk;
   ScopedFile file(system_calls().open_file(kConfigFileName, "r"));
   if (!file) {
     apply_default_settings(settings);
     return msg::kConfigMissing;
   }
-  return read_settings_from(file.get(), settings);
+  return read_settings_from(file.get(), settings, events_result);
 }
 
 std::string settings_file_text(const Settings& settings) {
@@ -262,7 +529,7 @@ std::string settings_file_text(const Settings& settings) {
   const int length = format(nullptr, 0);
   std::string line(static_cast<std::size_t>(length > 0 ? length : 0), '\0');
   format(line.data(), line.size() + 1);
-  return kFirstLine + line;
+  return kFirstLine + line + "\n" + events_line(settings);
 }
 
 int write_settings(const Settings& settings) {
@@ -282,6 +549,73 @@ int write_settings(const Settings& settings) {
     return msg::kConfigSaveFailed;
   }
   return msg::kOk;
+}
+
+bool parse_setting_number(std::string_view text, int largest, int& out) {
+  if (text.empty() || text.size() > 9) return false;
+  int value = 0;
+  for (char c : text) {
+    if (c < '0' || c > '9') return false;
+    value = value * 10 + (c - '0');
+  }
+  if (value > largest) return false;
+  out = value;
+  return true;
+}
+
+bool is_web_realm(std::string_view text) {
+  if (text.empty()) return false;
+  for (unsigned char c : text) {
+    if (c < ' ' || c >= 0x7F || c == '"' || c == '\\') return false;
+  }
+  return true;
+}
+
+bool is_password_digest(std::string_view text) {
+  if (text.size() != 32) return false;
+  for (char c : text) {
+    if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'))) return false;
+  }
+  return true;
+}
+
+std::string web_password_digest(std::string_view user, std::string_view realm,
+                                std::string_view password) {
+  std::string text;
+  text.append(user).append(":").append(realm).append(":").append(password);
+  return md5_hex(text);
+}
+
+std::string new_web_realm() {
+  unsigned char bytes[8] = {};
+  if (!random_bytes(bytes, sizeof bytes)) return {};
+  static constexpr char kHex[] = "0123456789abcdef";
+  std::string realm = "Talvex ";
+  for (unsigned char b : bytes) {
+    realm += kHex[b >> 4];
+    realm += kHex[b & 0x0F];
+  }
+  return realm;
+}
+
+bool update_web_login(EventTexts& texts, std::string_view user, std::string_view password) {
+  if (user.empty()) {
+    texts.web_user = "";
+    texts.web_password = "";
+    return true;
+  }
+  if (password.empty()) {
+    if (texts.web_user == user) return true;
+    if (!texts.web_password.empty()) return false;
+    texts.web_user = user;
+    return true;
+  }
+  const std::string realm = texts.web_realm.empty() ? new_web_realm() : texts.web_realm.str();
+  if (!is_web_realm(realm)) return false;
+  texts.web_realm = realm;
+  texts.web_user = user;
+  texts.web_password = web_password_digest(texts.web_user.view(), realm, password);
+  return true;
 }
 
 bool enter_folder(const char* path) {

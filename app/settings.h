@@ -37,6 +37,13 @@ struct EventTexts {
   FixedText<260> on_event;
 };
 
+// The largest value of each number of line 3; the smallest is 0.
+inline constexpr int kPreEventLargest = 30;
+inline constexpr int kKeepFreeMbLargest = 10000000;
+inline constexpr int kMaxAgeDaysLargest = 3650;
+inline constexpr int kWarmUpLargest = 30;
+inline constexpr int kWebPortLargest = 65535;
+
 class Settings {
  public:
   // Saved in the configuration file, in the file's order.
@@ -55,12 +62,12 @@ class Settings {
 
   // Saved in line 3 of the file. A file of two lines leaves each at the value that keeps
   // the program's classic behaviour (0 or off, texts empty).
-  std::atomic<int> pre_event{0};        // seconds kept before a motion event, 0-30
-  std::atomic<int> keep_free_mb{0};     // free space kept on the video drive, 0 = off
-  std::atomic<int> max_age_days{0};     // videos older than this are deleted, 0 = off
+  std::atomic<int> pre_event{0};          // seconds kept before a motion event, 0-30
+  std::atomic<int> keep_free_mb{0};       // free space kept on the video drive, 0 = off
+  std::atomic<int> max_age_days{0};       // videos older than this are deleted, 0 = off
   std::atomic<bool> light_filter{false};  // a change of the whole picture's light is no motion
-  std::atomic<int> warm_up{0};          // seconds without motion after a build or reconnection
-  std::atomic<int> web_port{0};         // the live view's port, 0 = off
+  std::atomic<int> warm_up{0};            // seconds without motion after a build or reconnection
+  std::atomic<int> web_port{0};           // the live view's port, 0 = off
   // web_user, web_realm, web_password, on_event: event_texts() / set_event_texts().
 
   // Run-time only.
@@ -107,17 +114,39 @@ void apply_default_settings(Settings& settings);
 void apply_default_event_settings(Settings& settings);
 
 // Fills the record from "Talvex.cfg" in the current directory: 54, or 25, 26 or 44 with
-// the defaults applied.
-int read_settings(Settings& settings);
-// The same from an open stream (the file's two lines): 54, 26 or 44.
-int read_settings_from(std::FILE* file, Settings& settings);
+// the defaults applied. Line 3 never changes that result or line 2's fields; what became
+// of it goes to `events_result`: 54, or 49 when a setting of it was bad, or the whole line
+// unusable, and took its old-file value (the caller logs it once).
+int read_settings(Settings& settings, int* events_result = nullptr);
+// The same from an open stream.
+int read_settings_from(std::FILE* file, Settings& settings, int* events_result = nullptr);
 
-// Writes the record to "Talvex.cfg" in the current directory: 54 or 37. The new file is
-// written beside the old one, flushed to the disk, and replaces it only when it was
-// written whole.
+// Writes the record to "Talvex.cfg" in the current directory: 54 or 37. Line 2 is the
+// classic line; line 3, after a line feed, holds every setting beyond it:
+//   talvex-ext 1 pre_event=3 ... web_user=cam%20one ... on_event= >
+// with texts %XX-escaped where a byte is a blank, '%', '=', '>' or outside printable ASCII. The new
+// file is written beside the old one, flushed to the disk, and replaces it only when it was written
+// whole.
 int write_settings(const Settings& settings);
 // The file's bytes for the record, as write_settings writes them.
 std::string settings_file_text(const Settings& settings);
+
+// The live view's login as the file keeps it. A realm is printable ASCII without '"' or
+// '\\'; a digest is 32 lower-case hex digits of MD5(user:realm:password).
+bool is_web_realm(std::string_view text);
+bool is_password_digest(std::string_view text);
+std::string web_password_digest(std::string_view user, std::string_view realm,
+                                std::string_view password);
+// A realm of this installation's own, made when a password is first set.
+std::string new_web_realm();
+// The login after the user typed `user` and `password`. An empty password keeps the
+// stored one, which holds only for the user it was made with: false, and nothing changed,
+// when another user was typed without it (or no realm could be made). An empty user
+// removes the login.
+bool update_web_login(EventTexts& texts, std::string_view user, std::string_view password);
+
+// A number of line 3 or of its dialog: decimal digits only, from 0 to `largest`.
+bool parse_setting_number(std::string_view text, int largest, int& out);
 
 // Makes `path` the current directory; "_" and "." succeed without a change.
 bool enter_folder(const char* path);

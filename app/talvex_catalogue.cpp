@@ -1,4 +1,4 @@
-// The capture program's message catalogue. Numbers 47 to 53 carry no message and hold
+// The capture program's message catalogue. Numbers 50, 51 and 53 carry no message and hold
 // empty texts, so that the range stays 0..54 and 54 remains the success code.
 #include <iterator>
 
@@ -58,7 +58,7 @@ constexpr const char* kTexts[] = {
     /* 046 */ "Unable to save the recording. (046)",
     /* 047 */ "\"Video Capture Device\" stopped sending frames. (047)",
     /* 048 */ "\"Video Capture Device\" is sending frames again. (048)",
-    /* 049 */ "",
+    /* 049 */ "Invalid setting in \"configuration file\". Using its default. (049)",
     /* 050 */ "",
     /* 051 */ "",
     /* 052 */ "Unable to use \"Talvex_mask.bmp\". Ignoring it. (052)",

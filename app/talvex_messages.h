@@ -1,5 +1,5 @@
 // Message numbers of the capture program, all of them in one place. The texts are in
-// talvex_catalogue.cpp; 49 to 51 and 53 are free and 54 is the success code.
+// talvex_catalogue.cpp; 50, 51 and 53 are free and 54 is the success code.
 #pragma once
 
 namespace talvex::msg {
@@ -45,6 +45,7 @@ constexpr int kRecordingRecovered = 45;
 constexpr int kRecordingNotSaved = 46;
 constexpr int kCameraStopped = 47;
 constexpr int kCameraBack = 48;
+constexpr int kInvalidSetting = 49;
 
 // The motion detector's mask.
 constexpr int kMaskUnusable = 52;

@@ -24,6 +24,7 @@ TEST(Catalogue, RangeAndFallback) {
       {44, "Invalid \"configuration file\" terminator. (044)"},
       {45, "Interrupted recording recovered. (045)"},
       {46, "Unable to save the recording. (046)"},
+      {49, "Invalid setting in \"configuration file\". Using its default. (049)"},
       {52, "Unable to use \"Talvex_mask.bmp\". Ignoring it. (052)"},
   };
   for (const Case& c : cases) {
@@ -33,18 +34,15 @@ TEST(Catalogue, RangeAndFallback) {
 }
 
 TEST(Catalogue, EveryFailureTextEndsInItsOwnNumber) {
-  for (int n = 0; n <= 48; ++n) {
+  for (int n = 0; n <= 53; ++n) {
     char suffix[8];
     std::snprintf(suffix, sizeof suffix, "(%03d)", n);
     const std::string text = message_text(n);
+    EXPECT_TRUE(program_catalogue().contains(n)) << n;
+    // 50, 51 and 53 are kept for messages to come; until then they hold empty texts.
+    if (n >= 50 && text.empty()) continue;
     ASSERT_GE(text.size(), 5u) << n;
     EXPECT_EQ(text.substr(text.size() - 5), suffix) << n;
-  }
-  // The numbers without a message hold empty texts inside the range.
-  for (int n = 49; n <= 53; ++n) {
-    if (n == msg::kMaskUnusable) continue;
-    EXPECT_TRUE(program_catalogue().contains(n)) << n;
-    EXPECT_STREQ(message_text(n), "") << n;
   }
 }
 

@@ -6,10 +6,12 @@
 
 #include <commctrl.h>
 
+#include <map>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "common/digest.h"
 #include "tests/e2e/driver_win.h"
 #include "tests/e2e/e2e_support_win.h"
 #include "tests/win/filter_dlls_win.h"
@@ -67,11 +69,15 @@ TEST(Talvex, FirstStartWithoutConfiguration) {
   EXPECT_FALSE(file_exists(folder.file("Talvex_tmp.avi")));
 }
 
-// Line 2 of the configuration file, split into its words.
-std::vector<std::string> config_words(const ScratchFolder& folder) {
-  const std::string cfg = read_file(folder.file("Talvex.cfg"));
+// A line of the configuration file (0 is the first), split into its words.
+std::vector<std::string> config_words(const ScratchFolder& folder, int line_number = 1) {
+  std::istringstream cfg(read_file(folder.file("Talvex.cfg")));
+  std::string text;
+  for (int i = 0; i <= line_number; ++i) {
+    if (!std::getline(cfg, text)) return {};
+  }
   std::vector<std::string> words;
-  std::istringstream line(cfg.substr(cfg.find('\n') + 1));
+  std::istringstream line(text);
   for (std::string w; line >> w;) words.push_back(w);
   return words;
 }
@@ -211,10 +217,13 @@ TEST(Talvex, OnlyTheCaptureDialogBrowses) {
     int command;
     const char* title;
     bool browses;
-  } cases[] = {
-      {9011, "Capture Configuration", true},     {9016, "Motion Detection Configuration", false},
-      {9015, "FTP Configuration", false},        {9010, "Video Device Configuration", false},
-      {9014, "Compressor Configuration", false}, {9012, "About", false}};
+  } cases[] = {{9011, "Capture Configuration", true},
+               {9016, "Motion Detection Configuration", false},
+               {9015, "FTP Configuration", false},
+               {9010, "Video Device Configuration", false},
+               {9014, "Compressor Configuration", false},
+               {9012, "About", false},
+               {9018, "Events and Storage Configuration", false}};
   for (const Case& c : cases) {
     post_command(run.window, c.command);
     HWND dialog = wait_dialog(c.title, kDefaultTimeout, pid);
@@ -276,6 +285,181 @@ TEST(Talvex, NumberFieldsOfTheDialogs) {
     EXPECT_EQ(shown(c.command, c.title, c.field), c.kept) << c.typed.substr(0, 20);
   }
   close_talvex(run);
+}
+
+// The "&Configure" pop-up as a user goes through it from the keyboard: the classic items
+// in their order, then the new one last. (Under Wine another process cannot read a
+// window's menu, so the items are told apart by what choosing them opens.)
+TEST(Talvex, ConfigureMenuKeepsItsItemsAndEndsInEventsAndStorage) {
+  ScratchFolder folder;
+  write_file(folder.file("Talvex.cfg"), kDefaults);
+  TalvexRun run = start_talvex(folder);
+  ASSERT_NE(run.window, nullptr);
+  const DWORD pid = run.program.pid();
+  const char* titles[] = {"Capture Configuration",
+                          "Motion Detection Configuration",
+                          "FTP Configuration",
+                          "Video Device Configuration",
+                          "Compressor Configuration",
+                          nullptr,  // V&ideo Properties...
+                          "Events and Storage Configuration",
+                          "Capture Configuration"};  // round to the first: seven items
+  for (int item = 0; item < static_cast<int>(std::size(titles)); ++item) {
+    ::PostMessageA(run.window, WM_SYSCOMMAND, SC_KEYMENU, 'c');  // Alt+C
+    HWND popup = wait_window("#32768", nullptr, kDefaultTimeout, pid);
+    ASSERT_NE(popup, nullptr) << item;
+    for (int i = 0; i < item; ++i) ::PostMessageA(run.window, WM_KEYDOWN, VK_DOWN, 0);
+    ::PostMessageA(run.window, WM_KEYDOWN, VK_RETURN, 0);
+    if (!titles[item]) {
+      // No device: the properties item opens nothing.
+      EXPECT_FALSE(wait_dialog(nullptr, Timeout{700}, pid)) << item;
+      continue;
+    }
+    HWND dialog = wait_dialog(titles[item], kDefaultTimeout, pid);
+    ASSERT_NE(dialog, nullptr) << titles[item];
+    click(dialog, IDCANCEL);
+    ASSERT_TRUE(wait_gone(dialog)) << titles[item];
+  }
+  close_talvex(run);
+}
+
+// Line 3 of the configuration file as key -> value, the values still %XX-escaped.
+std::map<std::string, std::string> events_line(const ScratchFolder& folder) {
+  std::map<std::string, std::string> keys;
+  const auto words = config_words(folder, 2);
+  if (words.size() < 3 || words[0] != "talvex-ext" || words.back() != ">") return keys;
+  for (std::size_t i = 2; i + 1 < words.size(); ++i) {
+    const std::size_t equals = words[i].find('=');
+    keys[words[i].substr(0, equals)] = words[i].substr(equals + 1);
+  }
+  return keys;
+}
+
+TEST(Talvex, EventsAndStorageDialog) {
+  ScratchFolder folder;
+  write_file(folder.file("Talvex.cfg"), kDefaults);  // two lines: every new setting off
+  TalvexRun run = start_talvex(folder);
+  ASSERT_NE(run.window, nullptr);
+  const DWORD pid = run.program.pid();
+  auto open = [&] {
+    post_command(run.window, 9018);
+    return wait_dialog("Events and Storage Configuration", kDefaultTimeout, pid);
+  };
+  struct Field {
+    int id;
+    const char* old_value;
+    const char* new_value;
+    const char* key;
+    const char* saved;
+  } fields[] = {
+      {811, "0", "3", "pre_event", "3"},
+      {812, "0", "2048", "keep_free_mb", "2048"},
+      {813, "0", "30", "max_age_days", "30"},
+      {815, "0", "2", "warm_up", "2"},
+      {816, "0", "8080", "web_port", "8080"},
+      {817, "", "cam one", "web_user", "cam%20one"},
+      {819, "", "notify.cmd \"%f\"", "on_event", "notify.cmd%20\"%25f\""},
+  };
+
+  // Cancel changes nothing.
+  HWND dialog = open();
+  ASSERT_NE(dialog, nullptr);
+  save_screenshot(dialog, "events_and_storage_dialog");
+  for (const Field& f : fields) {
+    EXPECT_EQ(control_text(dialog, f.id), f.old_value) << f.key;
+    set_control_text(dialog, f.id, f.new_value);
+  }
+  EXPECT_FALSE(is_checked(dialog, 814));
+  set_check(dialog, 814, true);
+  // Esc is Cancel.
+  ::PostMessageA(::GetDlgItem(dialog, 811), WM_KEYDOWN, VK_ESCAPE, 0);
+  ASSERT_TRUE(wait_gone(dialog));
+
+  // A bad number keeps the dialog open, with the message box and the old value.
+  dialog = open();
+  ASSERT_NE(dialog, nullptr);
+  for (const Field& f : fields) EXPECT_EQ(control_text(dialog, f.id), f.old_value) << f.key;
+  EXPECT_FALSE(is_checked(dialog, 814));
+  struct Bad {
+    int id;
+    const char* typed;
+  } bad[] = {{811, "31"}, {812, "10000001"}, {813, "3651"}, {815, "99"}, {816, "65536"}, {816, ""}};
+  for (const Bad& b : bad) {
+    set_control_text(dialog, b.id, b.typed);
+    click(dialog, IDOK);
+    const auto text = answer_message_box(kCaption, IDOK, kDefaultTimeout, pid);
+    ASSERT_TRUE(text.has_value()) << b.id << " " << b.typed;
+    EXPECT_EQ(*text, "Invalid setting in \"configuration file\". Using its default. (049)");
+    ::Sleep(200);
+    EXPECT_TRUE(::IsWindow(dialog)) << b.id;
+    EXPECT_EQ(control_text(dialog, b.id), "0") << b.id;
+  }
+
+  // Every control set, then OK: the record is written at once.
+  for (const Field& f : fields) set_control_text(dialog, f.id, f.new_value);
+  set_check(dialog, 814, true);
+  set_control_text(dialog, 818, "s3cret word");
+  click(dialog, IDOK);
+  ASSERT_TRUE(wait_gone(dialog));
+  auto keys = events_line(folder);
+  for (const Field& f : fields) EXPECT_EQ(keys[f.key], f.saved) << f.key;
+  EXPECT_EQ(keys["light_filter"], "1");
+  // The password is kept only as MD5(user:realm:password), the realm this installation's.
+  const std::string realm = keys["web_realm"];
+  ASSERT_EQ(realm.rfind("Talvex%20", 0), 0u) << realm;
+  EXPECT_EQ(keys["web_password"], md5_hex("cam one:Talvex " + realm.substr(9) + ":s3cret word"));
+  const std::string cfg = read_file(folder.file("Talvex.cfg"));
+  EXPECT_EQ(cfg.find("s3cret"), std::string::npos) << cfg;
+
+  // Opened again: the values as set, and nothing of the password.
+  dialog = open();
+  ASSERT_NE(dialog, nullptr);
+  for (const Field& f : fields) EXPECT_EQ(control_text(dialog, f.id), f.new_value) << f.key;
+  EXPECT_TRUE(is_checked(dialog, 814));
+  EXPECT_EQ(control_text(dialog, 818), "");
+  // Another user without the password: refused, nothing changes.
+  set_control_text(dialog, 817, "guard");
+  click(dialog, IDOK);
+  const auto text = answer_message_box(kCaption, IDOK, kDefaultTimeout, pid);
+  ASSERT_TRUE(text.has_value());
+  ::Sleep(200);
+  EXPECT_TRUE(::IsWindow(dialog));
+  click(dialog, IDCANCEL);
+  ASSERT_TRUE(wait_gone(dialog));
+  close_talvex(run);
+
+  // Line 2 is the classic line with the classic values; line 3 kept what was set.
+  const auto words = config_words(folder);
+  ASSERT_EQ(words.size(), 18u);
+  EXPECT_EQ(words[kThreshold], "7.500000");
+  EXPECT_EQ(events_line(folder), keys);
+}
+
+// A line 3 with bad values: 049 once at the start, line 2 read as without it, and the
+// good values kept when the file is saved again.
+TEST(Talvex, BadLine3IsLoggedOnceAndLeavesLine2Alone) {
+  ScratchFolder folder;
+  write_file(folder.file("Talvex.cfg"),
+             std::string(kDefaults) +
+                 "\ntalvex-ext 1 pre_event=99 warm_up=2 web_port=http keep_free_mb=100 >");
+  TalvexRun run = start_talvex(folder);
+  ASSERT_NE(run.window, nullptr);
+  close_talvex(run);
+  const std::string log = read_file(folder.file("Talvex.log"));
+  const std::string text = "Invalid setting in \"configuration file\". Using its default. (049)";
+  const std::size_t at = log.find(text);
+  EXPECT_NE(at, std::string::npos) << log;
+  EXPECT_EQ(log.find(text, at + 1), std::string::npos) << log;
+  EXPECT_EQ(log.find("(026)"), std::string::npos) << log;
+  EXPECT_EQ(log.find("(044)"), std::string::npos) << log;
+  const auto words = config_words(folder);
+  ASSERT_EQ(words.size(), 18u);
+  EXPECT_EQ(words[kFtpPort], "-5");  // as line 2 had it
+  auto keys = events_line(folder);
+  EXPECT_EQ(keys["pre_event"], "0");
+  EXPECT_EQ(keys["web_port"], "0");
+  EXPECT_EQ(keys["warm_up"], "2");
+  EXPECT_EQ(keys["keep_free_mb"], "100");
 }
 
 TEST(Talvex, CompressorWithoutDeviceCannotBeUsed) {
