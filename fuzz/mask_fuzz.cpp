@@ -27,8 +27,8 @@ void remove_scratch() {
 
 // A scratch folder, current while the target runs, holding a newer frame to compare with.
 bool enter_scratch() {
-  scratch = std::filesystem::temp_directory_path() /
-            ("talvex_mask_fuzz_" + std::to_string(::getpid()));
+  scratch =
+      std::filesystem::temp_directory_path() / ("talvex_mask_fuzz_" + std::to_string(::getpid()));
   std::filesystem::create_directories(scratch);
   std::filesystem::current_path(scratch);
   std::atexit(remove_scratch);
