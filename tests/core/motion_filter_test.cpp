@@ -230,7 +230,11 @@ void log_number(int n) { logged.push_back(n); }
 // once a second and read again only when its time or size changed.
 TEST_F(MotionFilterTest, MaskFileFaults) {
   const std::string good = testing::bmp_bytes(testing::tree_mask(32, 24));
-  const std::string black = testing::bmp_bytes(testing::dark_then_still(1, 0, 32, 24)[0]);
+  Picture dark;
+  dark.width = 32;
+  dark.height = 24;
+  dark.pixels.assign(32 * 24 * 3, 0);
+  const std::string black = testing::bmp_bytes(dark);
   std::string huge = good;
   huge[18] = '\xFF';
   huge[19] = '\xFF';

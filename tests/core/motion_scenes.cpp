@@ -34,6 +34,7 @@ struct FrameSetup {
   float person = -10.0f;  // the person's left edge (u); off the picture by default
   float close = 10.0f;    // the close object's left edge (u)
   float sway = 0.0f;      // the tree's crown, in pixels
+  float exposure = 1.0f;  // the share of the light the camera lets through
   std::uint32_t noise_seed = 0;
 };
 
@@ -149,7 +150,7 @@ Picture render(const FrameSetup& f, int width, int height) {
       }
       const float u = static_cast<float>(x) / width;
       const float t = std::clamp((f.shadow_front - u) / f.shadow_width, 0.0f, 1.0f);
-      const float lit = 1.0f - f.shadow_depth * t * t * (3.0f - 2.0f * t);
+      const float lit = f.exposure * (1.0f - f.shadow_depth * t * t * (3.0f - 2.0f * t));
       const float channels[3] = {c.b, c.g, c.r};
       for (int k = 0; k < 3; ++k) {
         const std::uint32_t h = hash(x, y, f.noise_seed * 3u + static_cast<std::uint32_t>(k));
@@ -179,11 +180,12 @@ std::vector<FrameSetup> setups(const std::string& row) {
   if (row == "still") {
     add(8, [](FrameSetup&, int) {});
   } else if (row == "lamp on") {
-    add(4, [](FrameSetup&, int) {});
+    // Seven frames: played in a loop, the steps fall on every phase of the passes' pairs.
+    add(3, [](FrameSetup&, int) {});
     add(4, [](FrameSetup& f, int) { set_offset(f, 40); });
   } else if (row == "lamp off") {
     add(4, [](FrameSetup& f, int) { set_offset(f, 40); });
-    add(4, [](FrameSetup&, int) {});
+    add(3, [](FrameSetup&, int) {});
   } else if (row == "exposure ramp") {
     add(12, [&](FrameSetup& f, int i) { set_offset(f, ramp_step * std::clamp(i - 1, 0, 8)); });
   } else if (row == "white balance") {
@@ -265,14 +267,11 @@ Picture tree_mask(int width, int height) {
 
 std::vector<Picture> dark_then_still(int dark, int still, int width, int height) {
   std::vector<Picture> frames;
-  Picture black;
-  black.width = width;
-  black.height = height;
-  black.pixels.assign(static_cast<std::size_t>(width) * height * 3, 0);
-  for (int i = 0; i < dark; ++i) frames.push_back(black);
-  for (int i = 0; i < still; ++i) {
+  for (int i = 0; i < dark + still; ++i) {
     FrameSetup f;
     f.noise_seed = 2000u + static_cast<std::uint32_t>(i);
+    // The camera opens its exposure from black over the dark frames.
+    if (i < dark) f.exposure = static_cast<float>(i) / dark;
     frames.push_back(render(f, width, height));
   }
   return frames;

@@ -42,7 +42,8 @@ const std::vector<SceneRow>& scene_rows();
 std::vector<Picture> scene_frames(const std::string& row, int width, int height);
 // The mask of the tree rows at this size: black over the tree's corner, white elsewhere.
 Picture tree_mask(int width, int height);
-// A warm-up sequence: `dark` black frames, then `still` frames of the room (noise only).
+// A camera starting: `dark` frames in which its exposure opens from black, then `still`
+// frames of the room (noise only).
 std::vector<Picture> dark_then_still(int dark, int still, int width, int height);
 
 // The bytes of a 24-bit bottom-up BMP file of the picture; with `grey8`, an 8-bit one with a
