@@ -14,8 +14,8 @@ namespace talvex {
 namespace {
 
 // About this many rows and columns of each cell are sampled for its light statistics.
-constexpr int kSampledRows = 16;
-constexpr int kSampledColumns = 32;
+constexpr int kSampledRows = 8;
+constexpr int kSampledColumns = 16;
 // A cell whose pixels strayed from their mean change by at most this variance (summed over
 // the three channels), or by four times what the calmest quarter of the cells strayed, was
 // relit. Sensor noise of +-3 levels on each frame gives about 24.
@@ -25,9 +25,6 @@ constexpr double kStrayFactor = 4.0;
 constexpr double kLeastLight = 0.5;
 
 struct Cell {
-  std::int64_t darker = 0;  // weighted grey sums of the two directions
-  std::int64_t brighter = 0;
-  std::int64_t weight = 0;  // the sum of the weights of its pixels
   // Sampled, per channel: the older level a, the change d = newer - older, and their
   // products.
   std::int64_t level[3] = {0, 0, 0};
@@ -61,15 +58,16 @@ inline void widen(const std::uint8_t* row, int bits, int x, int out[3]) {
   out[2] = p[2];
 }
 
-void sample_light(const std::uint8_t* a, const std::uint8_t* b, int bits, int x0, int x1, int step,
+template <int kBits>
+void sample_light(const std::uint8_t* a, const std::uint8_t* b, int x0, int x1, int step,
                   Cell& cell) {
   std::int64_t level[3] = {}, level_square[3] = {}, change[3] = {}, change_square[3] = {},
                product[3] = {};
   std::int64_t samples = 0;
   for (int x = x0; x < x1; x += step) {
     int p[3], q[3];
-    widen(a, bits, x, p);
-    widen(b, bits, x, q);
+    widen(a, kBits, x, p);
+    widen(b, kBits, x, q);
     for (int k = 0; k < 3; ++k) {
       const int d = q[k] - p[k];
       level[k] += p[k];
@@ -88,6 +86,13 @@ void sample_light(const std::uint8_t* a, const std::uint8_t* b, int bits, int x0
     cell.product[k] += product[k];
   }
   cell.samples += samples;
+}
+
+void sample_light(const std::uint8_t* a, const std::uint8_t* b, int bits, int x0, int x1, int step,
+                  Cell& cell) {
+  if (bits == 32) return sample_light<32>(a, b, x0, x1, step, cell);
+  if (bits == 24) return sample_light<24>(a, b, x0, x1, step, cell);
+  sample_light<16>(a, b, x0, x1, step, cell);
 }
 
 // How far a cell's changes strayed from the light change that best explains them: a change
@@ -115,22 +120,45 @@ double stray_of(const Cell& cell, CellLight& light) {
   return stray;
 }
 
-// The two directions of pixels [x0, x1) of a row pair with the older row relit: each channel
-// a becomes a + gain x a + offset, kept within 0 ... 255 as a sensor keeps it.
+// The two directions of pixels [x0, x1) of a row pair with the older row relit through
+// `relit` (each channel's level a becomes relit[channel][a]); `scratch` holds a row.
 RowSums relit_sums(const std::uint8_t* a, const std::uint8_t* b, int bits, int x0, int x1,
-                   const double gain[3], const double offset[3]) {
-  RowSums s;
-  for (int x = x0; x < x1; ++x) {
-    int p[3], q[3];
-    widen(a, bits, x, p);
-    widen(b, bits, x, q);
-    for (int k = 0; k < 3; ++k) {
-      p[k] = std::clamp(static_cast<int>(std::lround(p[k] * (1.0 + gain[k]) + offset[k])), 0, 255);
+                   const std::uint8_t (&relit)[3][256], std::uint8_t* scratch,
+                   RowSums (*row_sums)(const std::uint8_t*, const std::uint8_t*, int)) {
+  if (bits == 16) {
+    RowSums s;
+    for (int x = x0; x < x1; ++x) {
+      int p[3], q[3];
+      widen(a, bits, x, p);
+      widen(b, bits, x, q);
+      for (int k = 0; k < 3; ++k) p[k] = relit[k][p[k]];
+      s.darker += gray_of(clamped(p[0], q[0]), clamped(p[1], q[1]), clamped(p[2], q[2]));
+      s.brighter += gray_of(clamped(q[0], p[0]), clamped(q[1], p[1]), clamped(q[2], p[2]));
     }
-    s.darker += gray_of(clamped(p[0], q[0]), clamped(p[1], q[1]), clamped(p[2], q[2]));
-    s.brighter += gray_of(clamped(q[0], p[0]), clamped(q[1], p[1]), clamped(q[2], p[2]));
+    return s;
   }
-  return s;
+  // The relit pixels in the scratch row, then the measure's own row kernel on them.
+  const int bytes = bits / 8;
+  const std::uint8_t* in = a + static_cast<std::size_t>(x0) * bytes;
+  std::uint8_t* out = scratch;
+  for (int x = x0; x < x1; ++x, in += bytes, out += bytes) {
+    out[0] = relit[0][in[0]];
+    out[1] = relit[1][in[1]];
+    out[2] = relit[2][in[2]];
+    if (bytes == 4) out[3] = in[3];
+  }
+  return row_sums(scratch, b + static_cast<std::size_t>(x0) * bytes, x1 - x0);
+}
+
+// Each level a of each channel relit to a + gain x a + offset, kept within 0 ... 255 as a
+// sensor keeps it.
+void relight_table(const double gain[3], const double offset[3], std::uint8_t (&relit)[3][256]) {
+  for (int k = 0; k < 3; ++k) {
+    for (int a = 0; a < 256; ++a) {
+      relit[k][a] = static_cast<std::uint8_t>(
+          std::clamp(std::lround(a * (1.0 + gain[k]) + offset[k]), 0L, 255L));
+    }
+  }
 }
 
 double median_of(std::vector<double>& values) {
@@ -224,54 +252,62 @@ std::optional<MotionMeasure> measure_motion_filtered(const char* older_file, con
   RowSums (*row_sums)(const std::uint8_t*, const std::uint8_t*, int) = bits == 32   ? row_sums_32
                                                                        : bits == 24 ? row_sums_24
                                                                                     : row_sums_16;
-
-  // Kept by the thread: a steady frame size reuses the same blocks every pass.
-  thread_local std::vector<Cell> cells;
-  // Both pictures whole: the cells where something moved while the light changed are
-  // measured again once the light is known.
-  thread_local std::vector<std::uint8_t> older_frame, newer_frame;
-  cells.assign(static_cast<std::size_t>(columns) * rows, Cell{});
-  const std::size_t frame_bytes = static_cast<std::size_t>(height) * stride;
-  if (older_frame.size() < frame_bytes) older_frame.resize(frame_bytes);
-  if (newer_frame.size() < frame_bytes) newer_frame.resize(frame_bytes);
-  // Stored image row y as the file holds it.
-  auto row_at = [&](std::vector<std::uint8_t>& frame, int y) {
-    return frame.data() + static_cast<std::size_t>(older.file_row(y)) * stride;
+  // The two directions over pixels [x0, x1) of a row pair, weighted by the mask, through
+  // `sums` for each stretch of equal weight.
+  auto weighted = [&](int y, int x0, int x1, auto sums) {
+    if (!weights) {
+      const RowSums s = sums(x0, x1);
+      return RowSums{s.darker, s.brighter};
+    }
+    RowSums total;
+    for (const ScaledMask::Run* run = weights->row_begin(y); run != weights->row_end(y); ++run) {
+      const int from = std::max(run->x0, x0), to = std::min(run->x1, x1);
+      if (from >= to) continue;
+      const RowSums s = sums(from, to);
+      total.darker += s.darker * run->weight;
+      total.brighter += s.brighter * run->weight;
+    }
+    return total;
   };
 
+  // Kept by the thread: a steady frame size reuses the same blocks every pass. The files
+  // are read one row of cells at a time, which stays in the cache while it is measured.
+  thread_local std::vector<Cell> cells;
+  thread_local std::vector<std::uint8_t> older_band, newer_band;
+  cells.assign(static_cast<std::size_t>(columns) * rows, Cell{});
+  const std::size_t band_bytes = static_cast<std::size_t>(grid_edge(1, rows, height) + 1) * stride;
+  if (older_band.size() < band_bytes) older_band.resize(band_bytes);
+  if (newer_band.size() < band_bytes) newer_band.resize(band_bytes);
+  // Reads the rows of grid row r into the bands; `first` is the file row the bands start at.
+  int first = 0;
+  auto read_band = [&](int r) {
+    const int y0 = grid_edge(r, rows, height);
+    const int y1 = grid_edge(r + 1, rows, height);
+    first = older.top_down() ? height - y1 : y0;
+    return older.read_rows(first, y1 - y0, older_band.data()) &&
+           newer.read_rows(first, y1 - y0, newer_band.data());
+  };
+  // Stored image row y of the band read last.
+  auto row_at = [&](std::vector<std::uint8_t>& band, int y) {
+    return band.data() + static_cast<std::size_t>(older.file_row(y) - first) * stride;
+  };
+
+  // The measure's sums over the whole picture, and each cell's light statistics.
+  RowSums total;
   for (int r = 0; r < rows; ++r) {
     const int y0 = grid_edge(r, rows, height);
     const int y1 = grid_edge(r + 1, rows, height);
-    const int count = y1 - y0;
-    const int first = older.top_down() ? height - y1 : y0;
-    if (!older.read_rows(first, count, older_frame.data() + first * stride) ||
-        !newer.read_rows(first, count, newer_frame.data() + first * stride)) {
-      return std::nullopt;
-    }
-    const int row_step = std::max(1, count / kSampledRows);
+    if (!read_band(r)) return std::nullopt;
+    const int row_step = std::max(1, (y1 - y0) / kSampledRows);
     Cell* row_cells = cells.data() + static_cast<std::size_t>(r) * columns;
     for (int y = y0; y < y1; ++y) {
-      const std::uint8_t* a = row_at(older_frame, y);
-      const std::uint8_t* b = row_at(newer_frame, y);
-      if (weights) {
-        for (const ScaledMask::Run* run = weights->row_begin(y); run != weights->row_end(y);
-             ++run) {
-          const RowSums s = row_sums(a + run->x0 * bytes, b + run->x0 * bytes, run->x1 - run->x0);
-          Cell& cell = row_cells[run->column];
-          cell.darker += s.darker * run->weight;
-          cell.brighter += s.brighter * run->weight;
-          cell.weight += std::int64_t{run->weight} * (run->x1 - run->x0);
-        }
-      } else {
-        for (int j = 0; j < columns; ++j) {
-          const int x0 = grid_edge(j, columns, width);
-          const int x1 = grid_edge(j + 1, columns, width);
-          const RowSums s = row_sums(a + x0 * bytes, b + x0 * bytes, x1 - x0);
-          row_cells[j].darker += s.darker;
-          row_cells[j].brighter += s.brighter;
-          row_cells[j].weight += x1 - x0;
-        }
-      }
+      const std::uint8_t* a = row_at(older_band, y);
+      const std::uint8_t* b = row_at(newer_band, y);
+      const RowSums s = weighted(y, 0, width, [&](int x0, int x1) {
+        return row_sums(a + x0 * bytes, b + x0 * bytes, x1 - x0);
+      });
+      total.darker += s.darker;
+      total.brighter += s.brighter;
       if (light_filter && (y - y0) % row_step == 0) {
         for (int j = 0; j < columns; ++j) {
           const int x0 = grid_edge(j, columns, width);
@@ -281,13 +317,14 @@ std::optional<MotionMeasure> measure_motion_filtered(const char* older_file, con
       }
     }
   }
+  const double total_weight =
+      weights ? static_cast<double>(weights->total()) : static_cast<double>(width) * height;
 
-  thread_local std::vector<std::array<double, 3>> field;
-  field.assign(cells.size(), {0.0, 0.0, 0.0});
-  thread_local std::vector<CellLight> light;
-  light.assign(cells.size(), CellLight{});
   if (light_filter) {
+    thread_local std::vector<std::array<double, 3>> field;
+    thread_local std::vector<CellLight> light;
     thread_local std::vector<double> stray, calm;
+    light.assign(cells.size(), CellLight{});
     stray.assign(cells.size(), 0.0);
     calm.clear();
     for (std::size_t c = 0; c < cells.size(); ++c) {
@@ -305,45 +342,54 @@ std::optional<MotionMeasure> measure_motion_filtered(const char* older_file, con
       }
     }
     light_field(light, columns, rows, field);
-  }
+    // Light that changed over less than an eighth of the picture is left to the measure:
+    // what changes so little of the picture alarms only when it changes it a lot.
+    std::size_t lit = 0;
+    for (std::size_t c = 0; c < cells.size(); ++c) {
+      lit += light[c].smooth && field[c] != std::array<double, 3>{0.0, 0.0, 0.0};
+    }
+    if (8 * lit < cells.size()) field.assign(cells.size(), {0.0, 0.0, 0.0});
 
-  double darker = 0.0, brighter = 0.0, total = 0.0;
-  for (std::size_t c = 0; c < cells.size(); ++c) {
-    Cell& cell = cells[c];
-    if (light_filter && field[c] != std::array<double, 3>{0.0, 0.0, 0.0}) {
-      // The light changed here: the older picture relit by the change, against the newer
-      // one. A smoothly relit cell is relit as its own pixels changed; any other by the
-      // change of the light around it.
-      const int r = static_cast<int>(c) / columns, j = static_cast<int>(c) % columns;
-      const double none[3] = {0.0, 0.0, 0.0};
-      const double* gain = light[c].smooth ? light[c].gain : none;
-      const double* offset = light[c].smooth ? light[c].offset : field[c].data();
-      cell.darker = cell.brighter = 0;
-      for (int y = grid_edge(r, rows, height); y < grid_edge(r + 1, rows, height); ++y) {
-        const std::uint8_t* a = row_at(older_frame, y);
-        const std::uint8_t* b = row_at(newer_frame, y);
-        if (weights) {
-          for (const ScaledMask::Run* run = weights->row_begin(y); run != weights->row_end(y);
-               ++run) {
-            if (run->column != j) continue;
-            const RowSums s = relit_sums(a, b, bits, run->x0, run->x1, gain, offset);
-            cell.darker += s.darker * run->weight;
-            cell.brighter += s.brighter * run->weight;
-          }
-        } else {
-          const RowSums s = relit_sums(a, b, bits, grid_edge(j, columns, width),
-                                       grid_edge(j + 1, columns, width), gain, offset);
-          cell.darker += s.darker;
-          cell.brighter += s.brighter;
+    // Where the light changed, the cells are measured again: the older picture relit by
+    // the change, against the newer one, in place of what they gave. A smoothly relit cell
+    // is relit as its own pixels changed; any other by the change of the light around it.
+    // Their rows are read again; in steady light no cell needs it.
+    auto relit = [&](std::size_t c) { return field[c] != std::array<double, 3>{0.0, 0.0, 0.0}; };
+    thread_local std::vector<std::uint8_t> scratch;
+    if (scratch.size() < stride) scratch.resize(stride);
+    for (int r = 0; r < rows; ++r) {
+      bool any = false;
+      for (int j = 0; j < columns; ++j)
+        any = any || relit(static_cast<std::size_t>(r) * columns + j);
+      if (!any) continue;
+      if (!read_band(r)) return std::nullopt;
+      for (int j = 0; j < columns; ++j) {
+        const std::size_t c = static_cast<std::size_t>(r) * columns + j;
+        if (!relit(c)) continue;
+        const double none[3] = {0.0, 0.0, 0.0};
+        const double* gain = light[c].smooth ? light[c].gain : none;
+        const double* offset = light[c].smooth ? light[c].offset : field[c].data();
+        std::uint8_t table[3][256];
+        relight_table(gain, offset, table);
+        const int x0 = grid_edge(j, columns, width), x1 = grid_edge(j + 1, columns, width);
+        for (int y = grid_edge(r, rows, height); y < grid_edge(r + 1, rows, height); ++y) {
+          const std::uint8_t* a = row_at(older_band, y);
+          const std::uint8_t* b = row_at(newer_band, y);
+          const RowSums was = weighted(y, x0, x1, [&](int from, int to) {
+            return row_sums(a + from * bytes, b + from * bytes, to - from);
+          });
+          const RowSums now = weighted(y, x0, x1, [&](int from, int to) {
+            return relit_sums(a, b, bits, from, to, table, scratch.data(), row_sums);
+          });
+          total.darker += now.darker - was.darker;
+          total.brighter += now.brighter - was.brighter;
         }
       }
     }
-    darker += static_cast<double>(cell.darker);
-    brighter += static_cast<double>(cell.brighter);
-    total += static_cast<double>(cell.weight);
   }
-  if (total <= 0.0) return MotionMeasure{};
-  return MotionMeasure{static_cast<float>(darker / total), static_cast<float>(brighter / total)};
+  if (total_weight <= 0.0) return MotionMeasure{};
+  return MotionMeasure{static_cast<float>(total.darker / total_weight),
+                       static_cast<float>(total.brighter / total_weight)};
 }
 
 bool detect_motion(const Settings& settings, MotionMask* mask) {

@@ -109,7 +109,6 @@ void ScaledMask::build(const MaskPicture& picture, int width, int height) {
   runs_.clear();
   row_start_.assign(static_cast<std::size_t>(height) + 1, 0);
   total_ = 0;
-  const int columns = grid_columns(width);
   std::vector<std::uint8_t> row(static_cast<std::size_t>(width));
   std::vector<int> source_x(static_cast<std::size_t>(width));
   // Nearest pixel: the source pixel under the centre of each frame pixel.
@@ -123,17 +122,14 @@ void ScaledMask::build(const MaskPicture& picture, int width, int height) {
         static_cast<int>((2 * std::int64_t{y} + 1) * picture.height / (2 * std::int64_t{height}));
     const std::uint8_t* in = picture.weights.data() + static_cast<std::size_t>(sy) * picture.width;
     for (int x = 0; x < width; ++x) row[x] = in[source_x[x]];
-    for (int column = 0; column < columns; ++column) {
-      const int end = grid_edge(column + 1, columns, width);
-      for (int x = grid_edge(column, columns, width); x < end;) {
-        int next = x + 1;
-        while (next < end && row[next] == row[x]) ++next;
-        if (row[x] != 0) {
-          runs_.push_back(Run{x, next, column, row[x]});
-          total_ += std::int64_t{row[x]} * (next - x);
-        }
-        x = next;
+    for (int x = 0; x < width;) {
+      int next = x + 1;
+      while (next < width && row[next] == row[x]) ++next;
+      if (row[x] != 0) {
+        runs_.push_back(Run{x, next, row[x]});
+        total_ += std::int64_t{row[x]} * (next - x);
       }
+      x = next;
     }
   }
   row_start_[height] = runs_.size();

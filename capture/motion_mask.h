@@ -33,8 +33,8 @@ bool read_mask_file(const char* file_name, MaskPicture& picture);
 // The same from bytes in memory.
 bool read_mask_bytes(const std::uint8_t* data, std::size_t size, MaskPicture& picture);
 
-// The cell grid of the light filter, shared by the mask's runs: column j spans
-// [edge(j), edge(j + 1)) of `count` columns over `length` pixels.
+// The cell grid of the light filter: column j spans [edge(j), edge(j + 1)) of `count`
+// columns over `length` pixels (rows likewise).
 inline int grid_edge(int j, int count, int length) {
   return static_cast<int>(static_cast<std::int64_t>(j) * length / count);
 }
@@ -42,13 +42,11 @@ inline int grid_edge(int j, int count, int length) {
 int grid_columns(int width);
 int grid_rows(int height);
 
-// The mask scaled to one frame size, as runs of equal weight along each row, split at the
-// grid's column edges so that each run lies in one cell.
+// The mask scaled to one frame size, as runs of equal weight along each row.
 class ScaledMask {
  public:
   struct Run {
     int x0, x1;  // pixels [x0, x1) of the row
-    int column;  // the grid column that holds them
     std::uint8_t weight;
   };
   void build(const MaskPicture& picture, int width, int height);
