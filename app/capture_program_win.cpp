@@ -44,6 +44,7 @@ void camera_retry() {
 void camera_back() {
   CaptureProgram& p = program();
   log_message(msg::kCameraBack);
+  p.warm_up.start(Clock::now());
   p.camera_silent = false;
   if (p.settings.capture_video) start_recording();
 }
@@ -155,7 +156,10 @@ void release_capture_graph() {
 }
 
 int build_capture_graph(const char* device_name, const char* compressor_name) {
-  return program().graph->build(device_name, compressor_name);
+  CaptureProgram& p = program();
+  const int result = p.graph->build(device_name, compressor_name);
+  p.warm_up.start(Clock::now());
+  return result;
 }
 
 PausedCapture::PausedCapture() {

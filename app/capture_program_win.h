@@ -16,6 +16,7 @@
 #include "capture/live_view.h"
 #include "capture/recording.h"
 #include "capture/recording_control.h"
+#include "capture/warm_up.h"
 
 namespace talvex {
 
@@ -54,6 +55,8 @@ struct CaptureProgram {
   std::unique_ptr<LiveViewServer> live_view;
   LiveViewConfig live_view_config;
   EventCommands event_commands;
+  // Started at each graph build and each return of the camera's frames.
+  WarmUp warm_up;
 };
 
 // Timer of the frame watch on the main window.
@@ -70,6 +73,7 @@ void stop_recording();
 // A recording request of the capture thread (kRecordingRequestMessage).
 void handle_recording_request(WPARAM start, LPARAM generation);
 void release_capture_graph();
+// Builds the graph and starts the detector's warm-up.
 int build_capture_graph(const char* device_name, const char* compressor_name);
 // The graph's messages go to the log, except those of a reconnection attempt.
 void log_graph_message(int number);

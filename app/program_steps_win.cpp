@@ -9,6 +9,8 @@
 #include "app/talvex_messages.h"
 #include "capture/frame_buffer.h"
 #include "capture/frame_image.h"
+#include "capture/motion_filter.h"
+#include "capture/motion_mask.h"
 #include "capture/snapshot.h"
 #include "capture/snapshot_upload.h"
 
@@ -22,6 +24,7 @@ class ProgramSteps final : public CaptureSteps {
   // The sample grabber is the only COM object the passes call; it is free-threaded.
   void thread_started() override {
     com_initialised_ = SUCCEEDED(::CoInitializeEx(nullptr, COINIT_MULTITHREADED));
+    mask_watch_.poll(MaskWatch::Clock::now());  // the mask is read at the start
   }
   void thread_ending() override {
     if (com_initialised_) ::CoUninitialize();
@@ -49,7 +52,12 @@ class ProgramSteps final : public CaptureSteps {
   }
   bool finished_upload(int& result) override { return uploader_.take_finished(result); }
 
-  bool detect_motion() override { return talvex::detect_motion(program_.settings); }
+  bool detect_motion() override {
+    const auto now = MaskWatch::Clock::now();
+    mask_watch_.poll(now);
+    if (program_.warm_up.active(now, program_.settings.warm_up)) return false;
+    return talvex::detect_motion(program_.settings, &mask_watch_.mask());
+  }
 
   void request_recording_start() override {
     request_generation_ = program_.recordings.generation();
@@ -69,6 +77,7 @@ class ProgramSteps final : public CaptureSteps {
   FrameBuffer frame_;
   std::vector<char> snapshot_;
   SnapshotUploader uploader_{ftp_upload_attempt};
+  MaskWatch mask_watch_{talvex::log_message};
   unsigned request_generation_ = 0;
   bool com_initialised_ = false;
 };

@@ -61,7 +61,7 @@ constexpr const char* kTexts[] = {
     /* 049 */ "Invalid setting in \"configuration file\". Using its default. (049)",
     /* 050 */ "",
     /* 051 */ "Unable to run the event command. (051)",
-    /* 052 */ "",
+    /* 052 */ "Unable to use \"Talvex_mask.bmp\". Ignoring it. (052)",
     /* 053 */ "Unable to start the live view. (053)",
     /* 054 */ "OK!",
 };

@@ -47,6 +47,9 @@ constexpr int kCameraStopped = 47;
 constexpr int kCameraBack = 48;
 constexpr int kInvalidSetting = 49;
 
+// The motion detector's mask.
+constexpr int kMaskUnusable = 52;
+
 // The live view and the event command.
 constexpr int kEventCommandFailed = 51;
 constexpr int kLiveViewFailed = 53;
