@@ -51,27 +51,6 @@ bool equal_ignoring_case(std::string_view a, std::string_view b) {
   return true;
 }
 
-bool is_digit(char c) { return c >= '0' && c <= '9'; }
-
-// Reads `count` digits (exactly; or 1 to 5 for the unpadded year) and then `separator`
-// (0 for none) from the front of `s`.
-bool take_number(std::string_view& s, bool year, char separator) {
-  std::size_t n = 0;
-  while (n < s.size() && is_digit(s[n])) ++n;
-  if (year ? (n < 1 || n > 5) : n != 2) return false;
-  s.remove_prefix(n);
-  if (separator == 0) return true;
-  if (s.empty() || s.front() != separator) return false;
-  s.remove_prefix(1);
-  return true;
-}
-
-bool take_date_time(std::string_view& s, char last_separator) {
-  return take_number(s, true, '-') && take_number(s, false, '-') && take_number(s, false, '_') &&
-         take_number(s, false, '-') && take_number(s, false, '-') &&
-         take_number(s, false, last_separator);
-}
-
 }  // namespace
 
 const std::span<const char* const> kBaseFolderCandidates{kBaseFolders};
@@ -138,29 +117,17 @@ bool is_installation_directory(std::string_view path, std::string_view drive_roo
   return true;
 }
 
-bool is_video_file_name(std::string_view name) {
-  constexpr std::string_view kPrefix = "Talvex_Camera_";
-  constexpr std::string_view kSuffix = ".avi";
-  if (name.size() < kPrefix.size() + kSuffix.size()) return false;
-  if (!equal_ignoring_case(name.substr(0, kPrefix.size()), kPrefix)) return false;
-  if (!equal_ignoring_case(name.substr(name.size() - kSuffix.size()), kSuffix)) return false;
-  std::string_view fields = name.substr(kPrefix.size(), name.size() - kPrefix.size() - 4);
-  return take_date_time(fields, '_') && take_date_time(fields, 0) && fields.empty();
-}
-
-bool is_photo_file_name(std::string_view name) {
-  constexpr std::string_view kSuffix = ".bmp";
-  if (name.size() < kSuffix.size() ||
-      !equal_ignoring_case(name.substr(name.size() - kSuffix.size()), kSuffix))
-    return false;
-  std::string_view fields = name.substr(0, name.size() - kSuffix.size());
-  if (fields == "--_--") return true;
-  return take_date_time(fields, 0) && fields.empty();
-}
-
-bool is_user_file_name(std::string_view name) {
-  return is_video_file_name(name) || is_photo_file_name(name) ||
-         equal_ignoring_case(name, kLogFile);
+bool is_replaced_on_reinstall(std::string_view name) {
+  for (const PayloadRow& row : kRows) {
+    if (equal_ignoring_case(name, row.installed)) return true;
+  }
+  static constexpr const char* kWorkingFiles[] = {
+      "Talvex_0.bmp", "Talvex_1.bmp",    "Talvex.jpg",    "Talvex.lst",
+      "Talvex.grf",   "Talvex_insp.avi", "Talvex.cfg.new"};
+  for (const char* working : kWorkingFiles) {
+    if (equal_ignoring_case(name, working)) return true;
+  }
+  return false;
 }
 
 }  // namespace talvex::inst

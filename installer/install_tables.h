@@ -78,16 +78,14 @@ std::optional<ProgramGroupPaths> program_group_paths(std::string_view start_menu
 // kMaxPathLength characters. Relative paths, other drives, UNC and device paths fail.
 bool is_installation_directory(std::string_view path, std::string_view drive_root = kDriveRoot);
 
-// Whether a file name is that of a finished recording:
-// Talvex_Camera_YYYY-MM-DD_hh-mm-ss_YYYY-MM-DD_hh-mm-ss.avi (letters in any case).
-bool is_video_file_name(std::string_view name);
-
-// Whether a file name is that of an inspector photo: YYYY-MM-DD_hh-mm-ss.bmp, or "--_--.bmp"
-// for a photo taken before any frame time was shown (letters in any case).
-bool is_photo_file_name(std::string_view name);
-
-// What a reinstall keeps in the installation directory because the user made it: the
-// recordings, the inspector's photos and the capture program's log.
-bool is_user_file_name(std::string_view name);
+// What a reinstall deletes from the installation directory before it copies the package
+// again: the files the installation put there (the payload) and the working files the
+// programs make anew at every start and that hold nothing of the user's (the frame files,
+// the snapshot, the device list, the graph file, the inspector's playback copy, a settings
+// file left half written). Everything else stays: every recording the capture program
+// names (a second one of the same seconds, a kept-aside or interrupted one, the temporary
+// recording and its descriptor awaiting recovery), photos, the log, the mask, the user's
+// own files. Letters in any case.
+bool is_replaced_on_reinstall(std::string_view name);
 
 }  // namespace talvex::inst

@@ -279,7 +279,9 @@ int install_files(char* directory) {
     // An existing directory is emptied (and filled) only when it is a real one: a link put
     // there would turn both against whatever it points to.
     if (!usable_installation_directory(installation)) return kNoInstallationDirectory;
-    empty_directory(installation.c_str(), is_user_file_name);
+    // Only what the installation puts there goes; what the programs made for the user stays.
+    empty_directory(installation.c_str(),
+                    [](std::string_view name) { return !is_replaced_on_reinstall(name); });
   }
 
   // 2. The program group.

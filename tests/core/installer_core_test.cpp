@@ -169,64 +169,47 @@ TEST(InstallTables, RecordedDirectoryMustBeAnInstallationDirectory) {
   EXPECT_FALSE(is_installation_directory("c:\\f" + longest.substr(3)));
 }
 
-TEST(InstallTables, RecordingNames) {
+// A reinstall replaces only the installation's files and the programs' throw-away working
+// files; whatever the programs made for the user, or the user put there, stays.
+TEST(InstallTables, AReinstallReplacesOnlyTheInstallationsOwnFiles) {
   struct Case {
     const char* name;
-    bool video;
+    bool replaced;
   } cases[] = {
-      {"Talvex_Camera_2006-12-25_07-05-03_2006-12-25_07-05-33.avi", true},
-      {"Talvex_Camera_2006-12-31_23-59-50_2007-01-01_00-00-20.avi", true},
-      {"talvex_camera_2006-12-25_07-05-03_2006-12-25_07-05-33.AVI", true},
-      {"Talvex_Camera_10000-01-02_03-04-05_10000-01-02_03-04-35.avi", true},
+      // The payload, in any case.
+      {"Talvex.exe", true},
+      {"TALVEX_INSP.EXE", true},
+      {"Talvex_inst.exe", true},
+      {"talvex_codec.dll", true},
+      {"Talvex.ico", true},
+      {"Talvex.cfg", true},
+      {"LICENSE.txt", true},
+      {"README.html", true},
+      // Working files made anew at every start.
+      {"Talvex_0.bmp", true},
+      {"Talvex_1.bmp", true},
+      {"Talvex.jpg", true},
+      {"Talvex.lst", true},
+      {"Talvex.grf", true},
+      {"Talvex_insp.avi", true},
+      {"Talvex.cfg.new", true},
+      // Recordings of every name the capture program gives them.
+      {"Talvex_Camera_2006-12-25_07-05-03_2006-12-25_07-05-33.avi", false},
+      {"Talvex_Camera_2006-12-25_07-05-03_2006-12-25_07-05-33_2.avi", false},
+      {"talvex_camera_2006-12-25_07-05-03_2006-12-25_07-05-33.AVI", false},
+      {"Talvex_unrecovered_2006-12-25_07-05-03.avi", false},
       {"Talvex_tmp.avi", false},
-      {"Talvex_insp.avi", false},
-      {"Talvex.cfg", false},
-      {"Talvex.exe", false},
-      {"Talvex_Camera_2006-12-25_07-05-03_2006-12-25_07-05-33.avi.bak", false},
-      {"Talvex_Camera_2006-12-25_07-05-03_2006-12-25_07-05-3.avi", false},
-      {"Talvex_Camera_2006-12-25_07-05-03_2006-12-25_07-05-333.avi", false},
-      {"Talvex_Camera_2006-12-25_07-05-03.avi", false},
-      {"Talvex_Camera_2006-12-25_07-05-03_2006-12-25_07:05:33.avi", false},
-      {"Talvex_Camera_-12-25_07-05-03_2006-12-25_07-05-33.avi", false},
-      {"Talvex_Camera_.avi", false},
-      {"Talvex_Camera_", false},
+      {"Talvex_tmp.dsc", false},
+      // Photos, the log, the mask, the user's own files.
+      {"2006-03-07_09-06-00.bmp", false},
+      {"--_--.bmp", false},
+      {"Talvex.log", false},
+      {"Talvex_mask.bmp", false},
+      {"notes.txt", false},
+      {"Talvex.exe.bak", false},
       {"", false},
   };
-  for (const Case& c : cases) {
-    EXPECT_EQ(is_video_file_name(c.name), c.video) << c.name;
-    EXPECT_EQ(is_user_file_name(c.name), c.video) << c.name;
-  }
-}
-
-TEST(InstallTables, PhotosAndTheLogAreTheUsersToo) {
-  struct Case {
-    const char* name;
-    bool photo;
-    bool users;
-  } cases[] = {
-      {"2006-03-07_09-06-00.bmp", true, true},
-      {"2026-12-31_23-59-59.BMP", true, true},
-      {"987-03-07_09-06-00.bmp", true, true},
-      {"--_--.bmp", true, true},  // taken before any frame time was shown
-      {"Talvex.log", false, true},
-      {"TALVEX.LOG", false, true},
-      {"Talvex_0.bmp", false, false},
-      {"Talvex_1.bmp", false, false},
-      {"Talvex.jpg", false, false},
-      {"Talvex.lst", false, false},
-      {"Talvex.log.old", false, false},
-      {"2006-03-07_09-06-00.bmp.txt", false, false},
-      {"2006-03-07_09-06-0.bmp", false, false},
-      {"2006-03-07_09-06.bmp", false, false},
-      {"2006-03-07 09-06-00.bmp", false, false},
-      {"2006-03-07_09-06-00_.bmp", false, false},
-      {"-_-.bmp", false, false},
-      {".bmp", false, false},
-  };
-  for (const Case& c : cases) {
-    EXPECT_EQ(is_photo_file_name(c.name), c.photo) << c.name;
-    EXPECT_EQ(is_user_file_name(c.name), c.users) << c.name;
-  }
+  for (const Case& c : cases) EXPECT_EQ(is_replaced_on_reinstall(c.name), c.replaced) << c.name;
 }
 
 std::string agreement_of(const std::string& bytes) {

@@ -330,12 +330,20 @@ TEST_F(InstallerTest, InstallReinstallAndUninstall) {
   ASSERT_TRUE(record().has_value());
   EXPECT_EQ(lower(*record()), lower(dir));
 
-  // A reinstall empties the directory but for the recordings, and keeps the record.
-  write_file(dir + "\\" + kVideo, "RIFF video");
-  write_file(dir + "\\" + kPhoto, "BM photo");
-  write_file(dir + "\\Talvex.log", "the log");
-  write_file(dir + "\\Talvex_tmp.avi", "RIFF temporary");
-  write_file(dir + "\\notes.txt", "mine");
+  // A reinstall replaces the installation's files and keeps every file the programs made
+  // for the user and the user's own, and the record.
+  const std::string kept[] = {kVideo,
+                              "Talvex_Camera_2026-03-14_07-05-03_2026-03-14_07-05-33_2.avi",
+                              "Talvex_unrecovered_2026-03-14_08-00-00.avi",
+                              "Talvex_tmp.avi",
+                              "Talvex_tmp.dsc",
+                              kPhoto,
+                              "Talvex.log",
+                              "Talvex_mask.bmp",
+                              "notes.txt"};
+  for (const std::string& name : kept) write_file(dir + "\\" + name, "the user's " + name);
+  write_file(dir + "\\Talvex_0.bmp", "stale frame");
+  write_file(dir + "\\Talvex.cfg", "changed settings");
   std::filesystem::create_directory(dir + "\\sub");
   write_file(dir + "\\sub\\kept.txt", "kept");
   write_file(program_group() + "\\Old.lnk", "stale");
@@ -345,11 +353,16 @@ TEST_F(InstallerTest, InstallReinstallAndUninstall) {
     EXPECT_EQ(lower(install(run)), lower("Installation completed!\nDir: " + dir));
     EXPECT_EQ(run.program.wait_exit(), 0u);
   }
-  EXPECT_EQ(read_file(dir + "\\" + kVideo), "RIFF video");
-  EXPECT_EQ(read_file(dir + "\\" + kPhoto), "BM photo");
-  EXPECT_EQ(read_file(dir + "\\Talvex.log"), "the log");
-  EXPECT_FALSE(file_exists(dir + "\\Talvex_tmp.avi"));
-  EXPECT_FALSE(file_exists(dir + "\\notes.txt"));
+  for (const std::string& name : kept) {
+    EXPECT_EQ(read_file(dir + "\\" + name), "the user's " + name) << name;
+  }
+  EXPECT_FALSE(file_exists(dir + "\\Talvex_0.bmp"));
+  EXPECT_TRUE(read_file(dir + "\\Talvex.cfg") == read_file(package() + "\\Talvex.002"));
+  // The made-up recordings go again, before the capture program starts there below.
+  for (const std::string& name : kept) {
+    if (name != kVideo && name != kPhoto && name != "Talvex.log")
+      ::DeleteFileA((dir + "\\" + name).c_str());
+  }
   EXPECT_TRUE(file_exists(dir + "\\sub\\kept.txt"));
   EXPECT_TRUE(file_exists(dir + "\\Talvex.exe"));
   EXPECT_FALSE(file_exists(program_group() + "\\Old.lnk"));

@@ -299,7 +299,8 @@ TEST_F(InstallProcedures, EmptyDirectoryKeepsWhatItMustAndTheCurrentDirectory) {
   write(dir + "\\readonly.txt", "r");
   ::SetFileAttributesA((dir + "\\readonly.txt").c_str(), FILE_ATTRIBUTE_READONLY);
   const std::string before = current_directory();
-  EXPECT_TRUE(empty_directory(dir.c_str(), is_video_file_name));
+  EXPECT_TRUE(empty_directory(
+      dir.c_str(), [](std::string_view name) { return name.substr(0, 14) == "Talvex_Camera_"; }));
   EXPECT_EQ(current_directory(), before);
   EXPECT_FALSE(fs::exists(dir + "\\a.txt"));
   EXPECT_TRUE(fs::exists(dir + "\\Talvex_Camera_2006-12-25_07-05-03_2006-12-25_07-05-33.avi"));
@@ -400,26 +401,32 @@ TEST_F(InstallProcedures, AnInstallationDirectoryThatIsALinkIsNeitherEmptiedNorF
   EXPECT_FALSE(installation_record_exists());
 }
 
-// A reinstall keeps what the user made there and replaces the rest.
-TEST_F(InstallProcedures, AReinstallKeepsRecordingsPhotosAndTheLog) {
+// A reinstall keeps what the programs made for the user, and the user's own files; it
+// replaces the installation's files and drops the working files made anew at each start.
+TEST_F(InstallProcedures, AReinstallKeepsEveryRecordingPhotosTheLogAndTheUsersFiles) {
   std::string directory;
   ASSERT_EQ(install(directory), kOk);
-  const std::string video = "Talvex_Camera_2026-03-14_07-05-03_2026-03-14_07-05-33.avi";
-  const std::string photo = "2026-03-14_07-05-10.bmp";
-  for (const std::string& name : {video, photo, std::string("Talvex.log")})
-    write(directory + "\\" + name, "the user's " + name);
-  for (const char* name : {"Talvex_tmp.avi", "Talvex_0.bmp", "Talvex.jpg", "notes.txt"})
+  const std::vector<std::string> kept = {
+      "Talvex_Camera_2026-03-14_07-05-03_2026-03-14_07-05-33.avi",
+      "Talvex_Camera_2026-03-14_07-05-03_2026-03-14_07-05-33_2.avi",
+      "Talvex_unrecovered_2026-03-14_08-00-00.avi",
+      "Talvex_tmp.avi",
+      "Talvex_tmp.dsc",
+      "2026-03-14_07-05-10.bmp",
+      "Talvex.log",
+      "Talvex_mask.bmp",
+      "notes.txt"};
+  for (const std::string& name : kept) write(directory + "\\" + name, "the user's " + name);
+  for (const char* name : {"Talvex_0.bmp", "Talvex_1.bmp", "Talvex.jpg", "Talvex_insp.avi"})
     write(directory + "\\" + name, "stale");
   write(directory + "\\Talvex.cfg", "changed settings");
   write(root_ + "\\package\\Talvex.002", "new default settings");
   ASSERT_EQ(install(directory), kOk);
-  for (const std::string& name : {video, photo, std::string("Talvex.log")})
-    EXPECT_EQ(read(directory + "\\" + name), "the user's " + name);
+  for (const std::string& name : kept)
+    EXPECT_EQ(read(directory + "\\" + name), "the user's " + name) << name;
   EXPECT_EQ(read(directory + "\\Talvex.cfg"), "new default settings");
-  EXPECT_EQ(listing(directory),
-            (std::vector<std::string>{photo, "LICENSE.txt", "README.html", "Talvex.cfg",
-                                      "Talvex.exe", "Talvex.ico", "Talvex.log", video,
-                                      "Talvex_insp.exe", "Talvex_inst.exe", "talvex_codec.dll"}));
+  for (const char* name : {"Talvex_0.bmp", "Talvex_1.bmp", "Talvex.jpg", "Talvex_insp.avi"})
+    EXPECT_FALSE(fs::exists(directory + "\\" + name)) << name;
 }
 
 // Emptying deletes plain files only: a link inside is neither deleted nor looked into, and a
