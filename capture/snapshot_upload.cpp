@@ -39,15 +39,21 @@ SnapshotUploader::~SnapshotUploader() = default;
 bool SnapshotUploader::start(UploadJob& job, bool capped) {
   if (capped && live_upload_threads.load() >= kMaxLiveUploadThreads) return false;
   std::shared_ptr<Attempt> attempt;
+  std::shared_ptr<UploadJob> owned;
   try {
     attempt = std::make_shared<Attempt>();
-    ++live_upload_threads;
+    owned = std::make_shared<UploadJob>(std::move(job));  // moved only once allocated
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+  ++live_upload_threads;
+  try {
     // The thread owns its job and every handle it opens; the uploader keeps only the
     // shared result, so an abandoned attempt touches nothing its owner let go of.
-    std::thread([attempt, function = attempt_, job = std::move(job)]() mutable {
+    std::thread([attempt, function = attempt_, owned]() {
       int result = msg::kFtpNoSession;
       try {
-        result = function(job, attempt->failure);
+        result = function(*owned, attempt->failure);
       } catch (const std::bad_alloc&) {
         result = msg::kFtpNoSession;
       }
@@ -59,10 +65,11 @@ bool SnapshotUploader::start(UploadJob& job, bool capped) {
       attempt->finished_changed.notify_all();
       --live_upload_threads;
     }).detach();
-  } catch (const std::system_error&) {
+  } catch (...) {
+    // No thread (system_error, bad_alloc): the slot is given back and the job stays the
+    // caller's, to be tried again.
     --live_upload_threads;
-    return false;
-  } catch (const std::bad_alloc&) {
+    job = std::move(*owned);
     return false;
   }
   current_ = std::move(attempt);

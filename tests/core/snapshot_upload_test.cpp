@@ -35,10 +35,25 @@ TEST(SnapshotFile, ReadWholeOrRefused) {
 
 // Attempts that block until the test lets them go, as a stalled server holds WinInet.
 struct Gate {
-  std::mutex gate_lock;  // guards open and started
+  std::mutex gate_lock;  // guards open, started and returned
   std::condition_variable changed;
   bool open = false;
   std::vector<std::string> started;
+  std::size_t returned = 0;
+
+  void let_go() {
+    {
+      std::lock_guard<std::mutex> lock(gate_lock);
+      open = true;
+    }
+    changed.notify_all();
+  }
+  // Every attempt that entered has left: nothing touches the gate any more.
+  bool all_returned() {
+    std::unique_lock<std::mutex> lock(gate_lock);
+    return changed.wait_for(lock, std::chrono::seconds(10),
+                            [this] { return returned == started.size(); });
+  }
 };
 Gate* gate = nullptr;
 
@@ -48,6 +63,8 @@ int blocking_attempt(const UploadJob& job, std::atomic<int>& failure) {
   gate->started.push_back(std::string(job.bytes.begin(), job.bytes.end()));
   gate->changed.notify_all();
   gate->changed.wait(lock, [] { return gate->open; });
+  ++gate->returned;
+  gate->changed.notify_all();  // under the lock: the gate may go as soon as it is released
   return 54;
 }
 
@@ -85,17 +102,50 @@ TEST(SnapshotUploader, AStalledAttemptIsAbandonedAndTheNewestSnapshotGoesNext) {
       g.changed.wait_for(lock, std::chrono::seconds(5), [&] { return g.started.size() == 2; });
       EXPECT_EQ(g.started, (std::vector<std::string>{"first", "third"}));
     }
-    {
-      std::lock_guard<std::mutex> lock(g.gate_lock);
-      g.open = true;
-    }
-    g.changed.notify_all();
+    g.let_go();
     ASSERT_TRUE(testing_wait([&] { return uploader.take_finished(result); }));
     EXPECT_EQ(result, 54);
     EXPECT_FALSE(uploader.busy());
   }
   // The abandoned attempt ends on its own thread, after its uploader is gone.
-  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  EXPECT_TRUE(g.all_returned());
+  gate = nullptr;
+}
+
+// Attempts abandoned at their deadline still run; past four of them no fifth thread is
+// started, and the snapshot waits (the newest one) until one of them has returned.
+TEST(SnapshotUploader, AtMostFourUnreturnedAttemptsThenTheNewestWaits) {
+  Gate g;
+  gate = &g;
+  {
+    SnapshotUploader uploader(blocking_attempt, std::chrono::milliseconds(50));
+    int result = 0;
+    for (const char* name : {"a", "b", "c", "d"}) {
+      uploader.submit(job(name));
+      std::this_thread::sleep_for(std::chrono::milliseconds(80));
+      ASSERT_TRUE(uploader.take_finished(result)) << name;  // abandoned at its deadline
+      EXPECT_EQ(result, 40);
+    }
+    uploader.submit(job("e"));
+    uploader.submit(job("f"));  // the newest waits, "e" never goes
+    std::this_thread::sleep_for(std::chrono::milliseconds(80));
+    EXPECT_FALSE(uploader.take_finished(result));
+    EXPECT_TRUE(uploader.busy());
+    {
+      std::lock_guard<std::mutex> lock(g.gate_lock);
+      EXPECT_EQ(g.started, (std::vector<std::string>{"a", "b", "c", "d"}));
+    }
+    g.let_go();
+    ASSERT_TRUE(testing_wait([&] {
+      uploader.take_finished(result);
+      std::lock_guard<std::mutex> lock(g.gate_lock);
+      return g.started.size() == 5;
+    }));
+    ASSERT_TRUE(testing_wait([&] { return !uploader.busy() || uploader.take_finished(result); }));
+    std::lock_guard<std::mutex> lock(g.gate_lock);
+    EXPECT_EQ(g.started.back(), "f");
+  }
+  EXPECT_TRUE(g.all_returned());
   gate = nullptr;
 }
 
