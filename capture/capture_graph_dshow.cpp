@@ -439,7 +439,7 @@ HRESULT GraphParts::add_own_avi_sink() {
     interleaving->put_Mode(INTERLEAVE_FULL);
   }
   ComPtr<IBaseFilter> writer;
-  hr = filters::create_file_writer(&writer);
+  hr = create_file_writer(&writer);
   if (FAILED(hr)) return hr;
   ComPtr<IFileSinkFilter> sink = writer.query<IFileSinkFilter>(IID_IFileSinkFilter);
   if (!sink || FAILED(sink->SetFileName(kTempRecordingWide, nullptr))) return E_FAIL;

@@ -4,9 +4,9 @@
 #include <mutex>
 #include <string>
 
-#include "filters/dshow_base_dshow.h"
+#include "dshow/dshow_base_dshow.h"
 
-namespace talvex::filters {
+namespace talvex {
 
 namespace {
 
@@ -244,4 +244,4 @@ HRESULT create_file_writer(IBaseFilter** out) {
   return S_OK;
 }
 
-}  // namespace talvex::filters
+}  // namespace talvex

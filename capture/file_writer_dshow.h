@@ -10,8 +10,8 @@
 
 #include <dshow.h>
 
-namespace talvex::filters {
+namespace talvex {
 
 HRESULT create_file_writer(IBaseFilter** out);
 
-}  // namespace talvex::filters
+}  // namespace talvex

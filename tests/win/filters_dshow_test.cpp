@@ -20,16 +20,19 @@
 #include <vector>
 
 #include "capture/file_writer_dshow.h"
+#include "codec/codec_ids.h"
 #include "common/com_ptr_win.h"
 #include "common/sample_grabber_win.h"
 #include "filters/filter_ids.h"
-#include "filters/frame_format.h"
+#include "filters/rgb_image.h"
 #include "filters/test_scene.h"
 
 namespace {
 
 using talvex::ComPtr;
 using namespace talvex::filters;
+using talvex::create_file_writer;
+using talvex::codec::kMjpegCompressorName;
 
 std::wstring exe_folder() {
   wchar_t path[MAX_PATH];

@@ -56,8 +56,8 @@
 #include "capture/file_writer_dshow.h"
 #include "common/com_object_win.h"
 #include "common/com_ptr_win.h"
-#include "filters/dshow_base_dshow.h"
-#include "filters/stream_control_dshow.h"
+#include "dshow/dshow_base_dshow.h"
+#include "dshow/stream_control_dshow.h"
 
 namespace talvex::testing {
 namespace {
@@ -315,7 +315,7 @@ class TestGraphBuilder final : public ComObject<ICaptureGraphBuilder2> {
       interleaving->put_Mode(INTERLEAVE_FULL);
     }
     ComPtr<IBaseFilter> writer;
-    if (FAILED(hr = filters::create_file_writer(&writer))) return hr;
+    if (FAILED(hr = create_file_writer(&writer))) return hr;
     auto sink2 = writer.query<IFileSinkFilter2>(IID_IFileSinkFilter2);
     if (!sink2) return E_NOINTERFACE;
     if (FAILED(hr = sink2->SetFileName(file, nullptr)) || FAILED(hr = sink2->SetMode(0))) return hr;
