@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -20,53 +21,25 @@
 #include "capture/recording.h"
 #include "capture/video_name.h"
 #include "capture/working_files.h"
+#include "tests/core/avi_probe.h"
 #include "tests/core/test_support.h"
 
 namespace talvex {
 namespace {
 
 namespace fs = std::filesystem;
+using testing::probe;
+using testing::Probe;
 using testing::read_bytes;
+using testing::run;
 using testing::write_bytes;
 
 constexpr int kFrames = 30;
 constexpr std::size_t kKilledZeros = 64556;  // what the multiplexer kept for its headers
 
-std::string run(const std::string& command) {
-  std::string out;
-  if (FILE* p = ::popen((command + " 2>&1").c_str(), "r")) {
-    char buffer[512];
-    while (std::fgets(buffer, sizeof buffer, p)) out += buffer;
-    ::pclose(p);
-  }
-  return out;
-}
-
 std::uint32_t le32(const std::string& s, std::size_t at) {
   const auto* p = reinterpret_cast<const std::uint8_t*>(s.data() + at);
   return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
-}
-
-// Frames that ffprobe counts by decoding, and ffmpeg's complaints while decoding all.
-struct Probe {
-  int frames = -1;
-  double duration = -1;
-  std::string errors;
-};
-Probe probe(const std::string& file) {
-  Probe p;
-  const std::string out =
-      run("ffprobe -v error -count_frames -select_streams v:0 -show_entries "
-          "stream=nb_read_frames,duration -of default=nw=1 '" +
-          file + "'");
-  if (auto at = out.find("nb_read_frames="); at != std::string::npos) {
-    p.frames = std::atoi(out.c_str() + at + 15);
-  }
-  if (auto at = out.find("duration="); at != std::string::npos) {
-    p.duration = std::atof(out.c_str() + at + 9);
-  }
-  p.errors = run("ffmpeg -v error -i '" + file + "' -f null -");
-  return p;
 }
 
 // One real recording, made once for all tests of this file.
@@ -195,12 +168,17 @@ TEST_F(RecoveryTest, KilledRecordingsCutAnywhereAreRebuiltIntoPlayableVideos) {
   }
 }
 
-TEST_F(RecoveryTest, AFinishedFileIsCopiedAsItIs) {
+// Finished but not renamed: renamed as it is, no copy.
+TEST_F(RecoveryTest, AFinishedFileIsRenamedAsItIs) {
   write_bytes(kTempRecordingName, Recording::get().finished);
   describe({2006, 1, 2, 3, 4, 5, 0});
+  struct stat before, after;
+  ASSERT_EQ(::stat(kTempRecordingName, &before), 0);
   const RecoveryReport report = recover_interrupted_recording();
   ASSERT_EQ(report.outcome, RecoveryReport::Outcome::kRecovered);
   EXPECT_EQ(read_bytes(report.name), Recording::get().finished);
+  ASSERT_EQ(::stat(report.name.c_str(), &after), 0);
+  EXPECT_EQ(after.st_ino, before.st_ino);
   EXPECT_EQ(files().size(), 1u);
 }
 
