@@ -223,7 +223,7 @@ bool rename_to_dated_name(const char* from, const CalendarTime& start, const Cal
 
 bool MemorySource::read(std::uint64_t offset, void* out, std::size_t n) {
   if (offset > bytes_.size() || bytes_.size() - offset < n) return false;
-  std::memcpy(out, bytes_.data() + offset, n);
+  if (n > 0) std::memcpy(out, bytes_.data() + offset, n);
   return true;
 }
 
@@ -293,7 +293,7 @@ AviScan scan_avi(ByteSource& source) {
     } else if (is(h, "LIST") && (is(h + 8, "hdrl") || is(h + 8, "INFO"))) {
       const bool hdrl = is(h + 8, "hdrl");
       header_list = header_list || hdrl;
-      if (n >= 4 && n <= kLargestHeaderList) {
+      if (n > 4 && n <= kLargestHeaderList) {
         std::vector<std::uint8_t> list(n - 4);
         if (source.read(p + 12, list.data(), list.size())) {
           if (hdrl && !scan.format) scan.format = header_format(list.data(), list.size());

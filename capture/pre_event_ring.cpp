@@ -11,6 +11,9 @@ void PreEventRing::set_seconds(int seconds) {
 
 void PreEventRing::push(StreamSample sample) {
   if (span_ <= 0) return;
+  // A stream clock that went back (the graph ran anew) makes the samples kept so far
+  // older than any span could tell.
+  if (!samples_.empty() && sample.time < samples_.back().time) clear();
   bytes_ += sample.bytes.size();
   samples_.push_back(std::move(sample));
   trim();

@@ -29,7 +29,8 @@ class PreEventRing {
   explicit PreEventRing(std::size_t bound = kDefaultBound) : bound_(bound) {}
 
   // Keeps the samples of the last `seconds` (those no older than the newest by more);
-  // 0 keeps nothing.
+  // 0 keeps nothing. A sample older than the newest kept (the stream's clock began anew)
+  // empties the ring first.
   void set_seconds(int seconds);
   void push(StreamSample sample);
   // Takes every sample kept, oldest first, from the first key frame on, and empties the

@@ -58,6 +58,27 @@ void RecordingStream::hold(StreamSample sample) {
   held_.push_back(std::move(sample));
 }
 
+bool RecordingStream::split_before(const StreamSample& sample) const {
+  return part_has_frame_ && ((hourly_ && crosses_hour(part_start_, sample.local)) ||
+                             writer_->size_with(sample.bytes.size()) > limits_.split_bytes);
+}
+
+bool RecordingStream::attach_and_drain() {
+  writer_ = std::move(owned_);
+  while (!held_.empty()) {
+    if (split_before(held_.front())) {
+      split_due_ = true;
+      mode_ = Mode::kHolding;
+      return true;
+    }
+    append(*writer_, held_.front());
+    held_bytes_ -= held_.front().bytes.size();
+    held_.pop_front();
+  }
+  mode_ = Mode::kWriting;
+  return false;
+}
+
 void RecordingStream::deliver(StreamSample sample) {
   bool ask = false;
   {
@@ -67,8 +88,7 @@ void RecordingStream::deliver(StreamSample sample) {
         ring_.push(std::move(sample));
         break;
       case Mode::kWriting:
-        if (part_has_frame_ && ((hourly_ && crosses_hour(part_start_, sample.local)) ||
-                                writer_->size_with(sample.bytes.size()) > limits_.split_bytes)) {
+        if (split_before(sample)) {
           mode_ = Mode::kHolding;
           split_due_ = true;
           ask = true;
@@ -149,15 +169,15 @@ bool RecordingStream::start(Kind kind) {
       first = false;
     }
   }
-  std::lock_guard lock(stream_lock_);
-  lost_ += lost;
-  part_has_frame_ = !first;
-  part_start_ = first_local;
-  for (const StreamSample& s : held_) append(*owned_, s);
-  held_.clear();
-  held_bytes_ = 0;
-  writer_ = std::move(owned_);
-  mode_ = Mode::kWriting;
+  bool again;
+  {
+    std::lock_guard lock(stream_lock_);
+    lost_ += lost;
+    part_has_frame_ = !first;
+    part_start_ = first_local;
+    again = attach_and_drain();
+  }
+  if (again && split_request_) split_request_();
   return true;
 }
 
@@ -203,21 +223,22 @@ bool RecordingStream::split(std::string& name) {
   }
   // The part ends where the next one begins.
   const bool ok = save_part(*writer, start, next, name) && open_part(next);
-  std::lock_guard lock(stream_lock_);
-  if (!ok) {
-    lost_ += held_.size();
-    held_.clear();
-    held_bytes_ = 0;
-    mode_ = Mode::kIdle;
-    ring_.clear();
-    return false;
+  bool again;
+  {
+    std::lock_guard lock(stream_lock_);
+    if (!ok) {
+      lost_ += held_.size();
+      held_.clear();
+      held_bytes_ = 0;
+      mode_ = Mode::kIdle;
+      ring_.clear();
+      return false;
+    }
+    part_has_frame_ = false;
+    // Held frames beyond what this part takes wait for the next split.
+    again = attach_and_drain();
   }
-  part_has_frame_ = false;
-  for (const StreamSample& s : held_) append(*owned_, s);
-  held_.clear();
-  held_bytes_ = 0;
-  writer_ = std::move(owned_);
-  mode_ = Mode::kWriting;
+  if (again && split_request_) split_request_();
   return true;
 }
 

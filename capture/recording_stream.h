@@ -83,6 +83,10 @@ class RecordingStream {
   // With the stream lock held.
   void append(AviWriter& writer, const StreamSample& sample);
   void hold(StreamSample sample);
+  bool split_before(const StreamSample& sample) const;
+  // Makes the part just opened the one the streaming thread appends to and writes the held
+  // frames into it while they fit; true when some are left for another split.
+  bool attach_and_drain();
 
   const Limits limits_;
   const AviWriter::Clock clock_;
