@@ -141,6 +141,7 @@ bool RecordingStream::start(Kind kind) {
     } else {
       ring_.clear();
     }
+    ++starts_;
     // From here the samples wait until the file is open.
     mode_ = Mode::kHolding;
     split_due_ = false;
@@ -189,6 +190,7 @@ bool RecordingStream::stop(std::string& name) {
   {
     std::lock_guard lock(stream_lock_);
     if (mode_ == Mode::kIdle) return true;
+    ++stops_;
     writer = std::move(writer_);
     // Frames held for a split that is still due end this part instead.
     for (const StreamSample& s : held_) append(*writer, s);
@@ -250,6 +252,16 @@ bool RecordingStream::recording() const {
 std::size_t RecordingStream::lost_frames() const {
   std::lock_guard lock(stream_lock_);
   return lost_;
+}
+
+std::size_t RecordingStream::starts() const {
+  std::lock_guard lock(stream_lock_);
+  return starts_;
+}
+
+std::size_t RecordingStream::stops() const {
+  std::lock_guard lock(stream_lock_);
+  return stops_;
 }
 
 std::size_t RecordingStream::ring_samples() const {

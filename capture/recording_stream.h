@@ -72,8 +72,11 @@ class RecordingStream {
   // Frames that could not be kept: held back longer than the memory bound allows, or not
   // written because the file failed.
   std::size_t lost_frames() const;
-  // The pre-event ring's state, for tests and measurements.
+  // The pre-event ring's state, and the recordings started and stopped, for tests and
+  // measurements.
   std::size_t ring_samples() const;
+  std::size_t starts() const;
+  std::size_t stops() const;
 
  private:
   enum class Mode { kIdle, kWriting, kHolding };
@@ -108,6 +111,7 @@ class RecordingStream {
   bool split_due_ = false;
   bool hourly_ = false;
   std::size_t lost_ = 0;
+  std::size_t starts_ = 0, stops_ = 0;
 };
 
 // Whether `later` lies in another hour of the local clock than `earlier`.
