@@ -1,8 +1,9 @@
-// Reading a recording's AVI file chunk by chunk, and saving recordings under their dated
-// names: a byte copy of a file the multiplexer finished, or an AVI rebuilt from the frame
-// chunks of one it never finished (a crash, a power cut, a full disk) with the media type
-// of the recording descriptor. Saved videos are flushed to the disk before the rename
-// that makes them visible, and never replace a file.
+// Reading a recording's AVI file chunk by chunk, and saving what a crash, a power cut or a
+// full disk left under its dated name: a finished file renamed as it is, or an AVI rebuilt
+// from the frame chunks of one that was never finished, with the media type its own
+// headers give (the recorder's files) or the recording descriptor's (the files of the
+// platform's multiplexer, written by earlier versions). Rebuilt videos are flushed to the
+// disk before the rename that makes them visible, and nothing replaces a file.
 #pragma once
 
 #include <array>

@@ -292,7 +292,7 @@ int GraphParts::build(const char* device_name, const char* compressor_name) {
   builder_->RenderStream(&PIN_CATEGORY_PREVIEW, &MEDIATYPE_Video, capture_filter_.get(),
                          grabber_filter_.get(), nullptr);
 
-  // 12-15. The capture branch, held off.
+  // 12-14. The capture branch into the recorder.
   if (const int result = build_capture_branch(compressor_name); result != msg::kOk) {
     return result;
   }
@@ -396,8 +396,8 @@ int GraphParts::build_capture_branch(const char* compressor_name) {
 }
 
 // The dialogs release a running graph: it is stopped first, and every filter leaves the
-// graph (which disconnects it and lets a file writer close its file) before the pointers
-// go. Safe to call again.
+// graph (which disconnects it and ends its streaming) before the pointers go. Safe to call
+// again.
 void GraphParts::release() {
   if (graph_) {
     if (auto control = graph_.query<IMediaControl>(IID_IMediaControl)) control->Stop();
