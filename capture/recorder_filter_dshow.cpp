@@ -27,6 +27,7 @@ class RecorderPin : public dshow::InputPin {
   void on_connected() override { stream_->set_format(recording_format(media_type().get())); }
 
   HRESULT receive(IMediaSample* sample) override {
+    if (!stream_->takes_samples()) return S_OK;
     BYTE* data = nullptr;
     if (FAILED(sample->GetPointer(&data)) || !data) return S_OK;
     const long size = sample->GetActualDataLength();

@@ -35,6 +35,8 @@ bool RecordingStream::set_format(const RecordingFormat& format) {
 void RecordingStream::set_pre_event(int seconds) {
   std::lock_guard lock(stream_lock_);
   ring_.set_seconds(seconds);
+  pre_event_ = seconds;
+  update_takes_samples();
 }
 
 void RecordingStream::append(AviWriter& writer, const StreamSample& sample) {
@@ -69,6 +71,7 @@ bool RecordingStream::attach_and_drain() {
     if (split_before(held_.front())) {
       split_due_ = true;
       mode_ = Mode::kHolding;
+      update_takes_samples();
       return true;
     }
     append(*writer_, held_.front());
@@ -76,6 +79,7 @@ bool RecordingStream::attach_and_drain() {
     held_.pop_front();
   }
   mode_ = Mode::kWriting;
+  update_takes_samples();
   return false;
 }
 
@@ -90,6 +94,7 @@ void RecordingStream::deliver(StreamSample sample) {
       case Mode::kWriting:
         if (split_before(sample)) {
           mode_ = Mode::kHolding;
+          update_takes_samples();
           split_due_ = true;
           ask = true;
           hold(std::move(sample));
@@ -144,6 +149,7 @@ bool RecordingStream::start(Kind kind) {
     ++starts_;
     // From here the samples wait until the file is open.
     mode_ = Mode::kHolding;
+    update_takes_samples();
     split_due_ = false;
     hourly_ = kind == Kind::kContinuous;
     held_.clear();
@@ -156,6 +162,7 @@ bool RecordingStream::start(Kind kind) {
     held_.clear();
     held_bytes_ = 0;
     mode_ = Mode::kIdle;
+    update_takes_samples();
     return false;
   }
   // The seconds before the event go first; only this thread has the new part yet.
@@ -198,6 +205,7 @@ bool RecordingStream::stop(std::string& name) {
     held_bytes_ = 0;
     split_due_ = false;
     mode_ = Mode::kIdle;
+    update_takes_samples();
     ring_.clear();
     start = part_start_;
     has_frame = part_has_frame_;
@@ -233,6 +241,7 @@ bool RecordingStream::split(std::string& name) {
       held_.clear();
       held_bytes_ = 0;
       mode_ = Mode::kIdle;
+      update_takes_samples();
       ring_.clear();
       return false;
     }

@@ -12,6 +12,7 @@
 // held frames into it first, so no frame is lost or written twice.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -46,7 +47,9 @@ class RecordingStream {
   // owner then calls split() on its own thread.
   void set_split_request(std::function<void()> request) { split_request_ = std::move(request); }
 
-  // Streaming thread.
+  // Streaming thread. Whether a sample would be kept at all (a recording runs, or the ring
+  // keeps seconds): a sample arriving when it is not needs no copy.
+  bool takes_samples() const { return takes_samples_.load(); }
   void deliver(StreamSample sample);
 
   // Owner thread. The seconds kept before an event (0-30; 0 keeps nothing).
@@ -80,6 +83,8 @@ class RecordingStream {
 
  private:
   enum class Mode { kIdle, kWriting, kHolding };
+  // With the stream lock held, after each change of the mode or the ring's span.
+  void update_takes_samples() { takes_samples_ = mode_ != Mode::kIdle || pre_event_ > 0; }
   bool open_part(const CalendarTime& start);
   bool save_part(AviWriter& writer, const CalendarTime& start, const CalendarTime& end,
                  std::string& name);
@@ -112,6 +117,8 @@ class RecordingStream {
   bool hourly_ = false;
   std::size_t lost_ = 0;
   std::size_t starts_ = 0, stops_ = 0;
+  int pre_event_ = 0;
+  std::atomic<bool> takes_samples_{false};
 };
 
 // Whether `later` lies in another hour of the local clock than `earlier`.

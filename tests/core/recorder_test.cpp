@@ -386,6 +386,22 @@ TEST_F(RecordingStreamTest, ATemporaryFileWithoutAFrameIsReplaced) {
   EXPECT_EQ(frames_of(name).size(), 1u);
 }
 
+// Samples are copied for the recorder only while something keeps them.
+TEST_F(RecordingStreamTest, TakesSamplesOnlyWhileARecordingOrTheRingKeepsThem) {
+  RecordingStream stream({}, fixed_clock);
+  ASSERT_TRUE(stream.set_format(mjpeg_format()));
+  EXPECT_FALSE(stream.takes_samples());  // pre-event 0, no recording
+  ASSERT_TRUE(stream.start(RecordingStream::Kind::kContinuous));
+  EXPECT_TRUE(stream.takes_samples());
+  std::string name;
+  ASSERT_TRUE(stream.stop(name));
+  EXPECT_FALSE(stream.takes_samples());
+  stream.set_pre_event(3);
+  EXPECT_TRUE(stream.takes_samples());
+  stream.set_pre_event(0);
+  EXPECT_FALSE(stream.takes_samples());
+}
+
 // The program's two threads: a streaming thread delivers, the owner thread splits when
 // asked. Every frame is in exactly one video, in order.
 struct SplitRun {
