@@ -86,6 +86,12 @@ void stop_recording() {
   p.recordings.stop(*p.graph);
 }
 
+void split_recording() {
+  CaptureProgram& p = program();
+  if (!p.graph) return;
+  p.recordings.split(*p.graph);
+}
+
 void handle_recording_request(WPARAM start, LPARAM generation) {
   CaptureProgram& p = program();
   if (!p.graph) return;

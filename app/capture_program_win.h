@@ -70,6 +70,8 @@ CaptureProgram& program();
 void start_recording();
 // Finishes the running recording, if any.
 void stop_recording();
+// A split the recorder asked for (kRecordingSplitMessage).
+void split_recording();
 // A recording request of the capture thread (kRecordingRequestMessage).
 void handle_recording_request(WPARAM start, LPARAM generation);
 void release_capture_graph();

@@ -132,6 +132,9 @@ LRESULT CALLBACK main_window_procedure(HWND window, UINT message, WPARAM w, LPAR
     case kGraphEventMessage:
       take_graph_events();
       return 0;
+    case kRecordingSplitMessage:
+      split_recording();
+      return 0;
     case WM_TIMER:
       if (w == kFrameWatchTimer) watch_frames();
       return 0;

@@ -58,6 +58,86 @@ std::uint64_t skip_zeros(ByteSource& source, std::uint64_t from) {
   return source.size();
 }
 
+// The most of a header list the scan reads to learn the stream's format.
+constexpr std::uint32_t kLargestHeaderList = 1 << 20;
+
+// The first video stream of a "hdrl" list's bytes (after the word "hdrl"): its BITMAPINFOHEADER
+// and frame period, as a VIDEOINFOHEADER format. Nothing when a part is missing or torn.
+std::optional<RecordingFormat> header_format(const std::uint8_t* p, std::size_t n) {
+  for (std::size_t at = 0; n - at >= 8;) {
+    const std::uint32_t size = le32(p + at + 4);
+    if (size > n - at - 8) return std::nullopt;
+    const std::uint8_t* body = p + at + 8;
+    if (is(p + at, "LIST") && size >= 4 && is(body, "strl")) {
+      const std::uint8_t* strh = nullptr;
+      std::uint32_t strh_size = 0;
+      for (std::size_t in = 4; size - in >= 8;) {
+        const std::uint32_t sub = le32(body + in + 4);
+        if (sub > size - in - 8) break;
+        const std::uint8_t* data = body + in + 8;
+        if (is(body + in, "strh")) {
+          strh = data;
+          strh_size = sub;
+        } else if (is(body + in, "strf") && strh && strh_size >= 28 && is(strh, "vids") &&
+                   sub >= 40 && sub <= kLargestHeaderList) {
+          const std::uint32_t scale = le32(strh + 20), rate = le32(strh + 24);
+          RecordingFormat format;
+          format.major_type = kMediaTypeVideo;
+          format.format_type = kFormatVideoInfo;
+          if (scale > 0 && rate > 0) {
+            format.frame_period = static_cast<std::int64_t>(static_cast<std::uint64_t>(scale) *
+                                                            kUnitsPerSecond / rate);
+          }
+          format.format.assign(kBitmapHeaderOffset, 0);
+          for (int i = 0; i < 8; ++i) {
+            format.format[40 + i] = static_cast<std::uint8_t>(
+                static_cast<std::uint64_t>(format.frame_period) >> (8 * i));
+          }
+          format.format.insert(format.format.end(), data, data + sub);
+          if (!video_picture(format)) return std::nullopt;
+          return format;
+        }
+        in += 8 + static_cast<std::size_t>(sub) + (sub & 1);
+        if (in > size) break;
+      }
+    }
+    at += 8 + static_cast<std::size_t>(size) + (size & 1);
+    if (at > n) break;
+  }
+  return std::nullopt;
+}
+
+// The "ICRD" text "YYYY-MM-DD HH:MM:SS" of an INFO list's bytes (after the word "INFO").
+std::optional<CalendarTime> info_created(const std::uint8_t* p, std::size_t n) {
+  for (std::size_t at = 0; n - at >= 8;) {
+    const std::uint32_t size = le32(p + at + 4);
+    if (size > n - at - 8) return std::nullopt;
+    if (is(p + at, "ICRD") && size >= 19) {
+      const char* t = reinterpret_cast<const char*>(p + at + 8);
+      auto number = [&](int from, int digits, int low, int high, int& out) {
+        int v = 0;
+        for (int i = 0; i < digits; ++i) {
+          if (t[from + i] < '0' || t[from + i] > '9') return false;
+          v = v * 10 + (t[from + i] - '0');
+        }
+        out = v;
+        return v >= low && v <= high;
+      };
+      CalendarTime c;
+      if (number(0, 4, 1601, 9999, c.year) && t[4] == '-' && number(5, 2, 1, 12, c.month) &&
+          t[7] == '-' && number(8, 2, 1, 31, c.day) && t[10] == ' ' &&
+          number(11, 2, 0, 23, c.hour) && t[13] == ':' && number(14, 2, 0, 59, c.minute) &&
+          t[16] == ':' && number(17, 2, 0, 59, c.second)) {
+        return c;
+      }
+      return std::nullopt;
+    }
+    at += 8 + static_cast<std::size_t>(size) + (size & 1);
+    if (at > n) break;
+  }
+  return std::nullopt;
+}
+
 class Builder {
  public:
   Bytes bytes;
@@ -136,9 +216,14 @@ bool rename_to_free_name(const char* from, const std::string& base, std::string&
 
 }  // namespace
 
+bool rename_to_dated_name(const char* from, const CalendarTime& start, const CalendarTime& end,
+                          std::string& name) {
+  return rename_to_free_name(from, format_video_file_name(start, end), name);
+}
+
 bool MemorySource::read(std::uint64_t offset, void* out, std::size_t n) {
   if (offset > bytes_.size() || bytes_.size() - offset < n) return false;
-  std::memcpy(out, bytes_.data() + offset, n);
+  if (n > 0) std::memcpy(out, bytes_.data() + offset, n);
   return true;
 }
 
@@ -158,6 +243,8 @@ AviScan scan_avi(ByteSource& source) {
     p = 12;
   }
   bool header_list = false, movie_list = false, index = false, torn = false;
+  // A RIFF size of 0 is what the recorder writes until it finishes the file.
+  const bool riff_size_written = scan.headers && le32(h + 4) != 0;
   while (size - p >= 8) {
     if (!source.read(p, h, 8)) {
       torn = true;
@@ -203,15 +290,23 @@ AviScan scan_avi(ByteSource& source) {
       chunk.size = n;
       std::memcpy(chunk.id.data(), h, 4);
       scan.frames.push_back(chunk);
-    } else if (is(h, "LIST") && is(h + 8, "hdrl")) {
-      header_list = true;
+    } else if (is(h, "LIST") && (is(h + 8, "hdrl") || is(h + 8, "INFO"))) {
+      const bool hdrl = is(h + 8, "hdrl");
+      header_list = header_list || hdrl;
+      if (n > 4 && n <= kLargestHeaderList) {
+        std::vector<std::uint8_t> list(n - 4);
+        if (source.read(p + 12, list.data(), list.size())) {
+          if (hdrl && !scan.format) scan.format = header_format(list.data(), list.size());
+          if (!hdrl && !scan.created) scan.created = info_created(list.data(), list.size());
+        }
+      }
     } else if (is(h, "idx1")) {
       index = true;
     }
     p += 8 + static_cast<std::uint64_t>(n) + (n & 1);
     if (p > size) p = size;  // a last pad byte the file does not hold
   }
-  scan.intact = scan.headers && header_list && movie_list && index && !torn;
+  scan.intact = scan.headers && riff_size_written && header_list && movie_list && index && !torn;
   return scan;
 }
 
@@ -393,23 +488,35 @@ RecoveryReport recover_interrupted_recording() {
     sys.remove_file(kRecordingDescriptorName);
     return report;
   }
-  std::size_t frames = 0;
+  AviScan scan;
   {
     ScopedFile file(sys.open_file(kTempRecordingName, "rb"));
     if (!file) return report;
     FileSource source(file.get(), size);
-    frames = scan_avi(source).frames.size();
+    scan = scan_avi(source);
   }
-  if (frames == 0) {
+  if (scan.frames.empty()) {
     sys.remove_file(kRecordingDescriptorName);
     return report;
   }
-  report.frames = frames;
+  report.frames = scan.frames.size();
+  // The file's own headers first: a descriptor beside it can only be an older recording's.
   const auto descriptor = read_descriptor_file();
-  if (descriptor && video_picture(descriptor->format) &&
-      save_temporary_recording(&descriptor->format, descriptor->start, written, report.name,
-                               report.frames)) {
-    sys.remove_file(kTempRecordingName);
+  const RecordingFormat* format = scan.format ? &*scan.format
+                                  : descriptor && video_picture(descriptor->format)
+                                      ? &descriptor->format
+                                      : nullptr;
+  std::optional<CalendarTime> start = scan.created;
+  if (!start && descriptor) start = descriptor->start;
+  bool recovered = false;
+  if (start && scan.intact) {
+    // Finished and only not renamed: it gets its name, as the save would have given it.
+    recovered = rename_to_dated_name(kTempRecordingName, *start, written, report.name);
+  } else if (start && format) {
+    recovered = save_temporary_recording(format, *start, written, report.name, report.frames);
+    if (recovered) sys.remove_file(kTempRecordingName);
+  }
+  if (recovered) {
     sys.remove_file(kRecordingDescriptorName);
     report.outcome = RecoveryReport::Outcome::kRecovered;
     return report;

@@ -1,14 +1,16 @@
-// Reading a recording's AVI file chunk by chunk, and saving recordings under their dated
-// names: a byte copy of a file the multiplexer finished, or an AVI rebuilt from the frame
-// chunks of one it never finished (a crash, a power cut, a full disk) with the media type
-// of the recording descriptor. Saved videos are flushed to the disk before the rename
-// that makes them visible, and never replace a file.
+// Reading a recording's AVI file chunk by chunk, and saving what a crash, a power cut or a
+// full disk left under its dated name: a finished file renamed as it is, or an AVI rebuilt
+// from the frame chunks of one that was never finished, with the media type its own
+// headers give (the recorder's files) or the recording descriptor's (the files of the
+// platform's multiplexer, written by earlier versions). Rebuilt videos are flushed to the
+// disk before the rename that makes them visible, and nothing replaces a file.
 #pragma once
 
 #include <array>
 #include <cstdint>
 #include <cstdio>
 #include <functional>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
@@ -61,10 +63,15 @@ struct FrameChunk {
 
 struct AviScan {
   bool headers = false;  // the file begins with RIFF ... AVI
-  // Headers, stream header list, movi list and index all present, and no chunk torn: the
-  // multiplexer finished the file.
+  // Headers, stream header list, movi list and index all present, the RIFF size written
+  // and no chunk torn: the writer finished the file.
   bool intact = false;
   std::vector<FrameChunk> frames;  // every whole frame chunk up to the first torn chunk
+  // What the file's own headers say, where they are whole: the video stream's format (a
+  // VIDEOINFOHEADER around its "strf", with the frame period of its "strh") and the
+  // recording's start (the "ICRD" text of its INFO list, as the recorder writes it).
+  std::optional<RecordingFormat> format;
+  std::optional<CalendarTime> created;
 };
 
 // Walks the chunks of a recording: the RIFF and LIST headers where the platform wrote
@@ -91,6 +98,12 @@ std::int64_t recovered_frame_period(const RecordingFormat& format, const Calenda
 bool save_video(const std::function<bool(std::FILE*)>& produce, const CalendarTime& start,
                 const CalendarTime& end, std::string& name);
 
+// Gives the file `from` the dated name of `start` and `end`, or, when a file has that
+// name, the same name with "_2", "_3" ... before ".avi"; never replaces a file. The name
+// given is stored in `name`.
+bool rename_to_dated_name(const char* from, const CalendarTime& start, const CalendarTime& end,
+                          std::string& name);
+
 // Saves the temporary recording under its dated name: a copy when the file is intact,
 // else an AVI rebuilt from its frame chunks. `frames` gets the number of frames saved.
 // False when it holds no frame or the save failed.
@@ -109,10 +122,13 @@ struct RecoveryReport {
   std::size_t frames = 0;
 };
 
-// Turns a temporary recording that a crash left behind into a dated video, named after
-// the descriptor's start time and the file's last write time. Without a usable descriptor,
-// or when the video cannot be written, the file is kept untouched under a name that no
-// recording writes ("Talvex_unrecovered_<date>_<time>.avi").
+// Turns a temporary recording that a crash or a failed save left behind into a dated
+// video, named after its start time and the file's last write time. A finished file is
+// renamed as it is; an unfinished one is rebuilt from its frame chunks. The stream format
+// and the start come from the file's own headers where the recorder wrote them, else from
+// the recording descriptor (the multiplexer's files). Without either, or when the video
+// cannot be written, the file is kept untouched under a name that no recording writes
+// ("Talvex_unrecovered_<date>_<time>.avi").
 RecoveryReport recover_interrupted_recording();
 
 }  // namespace talvex

@@ -1,8 +1,8 @@
 // The capture graph: video from one capture device by its friendly name, a preview branch
 // through a sample grabber into a video window inside the program's window, and a capture
-// branch through an optional compressor into "Talvex_tmp.avi", held off until a recording
-// lets it flow. One per process, built, run, stopped and released on the user-interface
-// thread only.
+// branch through an optional compressor into the recorder, which keeps the seconds before
+// an event and writes "Talvex_tmp.avi" while a recording runs. One per process, built, run,
+// stopped and released on the user-interface thread only.
 #pragma once
 
 #include <memory>
@@ -22,6 +22,9 @@ using LogFunction = void (*)(int number);
 // The window message (WM_APP + 2) by which a built graph tells its owner window that it has
 // event notifications to take (take_device_lost_events).
 inline constexpr unsigned kGraphEventMessage = 0x8000 + 2;
+// The window message (WM_APP + 3) by which the recorder asks its owner window for a split
+// of the running recording (RecordingControl::split).
+inline constexpr unsigned kRecordingSplitMessage = 0x8000 + 3;
 
 // The graph's sample grabber is the frame source of the capture passes. Everything but
 // the frame source belongs to the user-interface thread; the frame source may be used by
@@ -36,6 +39,8 @@ class CaptureGraph : public RecordingGraph, public FrameSource {
   // Releases every object held; the video window is hidden and detached first.
   virtual void release() = 0;
   virtual bool built() const = 0;
+  // Stops the graph (its streaming ends; a recording that runs keeps its file open).
+  virtual void stop() = 0;
   // Saves the graph as a compound file with one stream "ActiveMovieGraph": S_OK or the
   // failure code, E_FAIL without a graph.
   virtual long save_graph_file(const char* file_name) = 0;
@@ -52,11 +57,6 @@ class CaptureGraph : public RecordingGraph, public FrameSource {
 // `live`, when given, is offered every frame the grabber receives (for the live view).
 std::unique_ptr<CaptureGraph> make_capture_graph(Settings& settings, WindowHandle owner,
                                                  LogFunction log, LiveFrames* live = nullptr);
-// How many times the graphs of this process entered a fall-back for a platform call that
-// failed (SetOutputFileName, ControlStream): the hand-built multiplexer and writer, or
-// the capture branch taken out and put back in. Tests read it to tell the paths apart.
-int capture_graph_fallback_entries();
-
 // The platform's device enumerator for the catalogue.
 std::unique_ptr<DeviceEnumerator> make_device_enumerator();
 

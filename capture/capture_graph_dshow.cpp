@@ -1,14 +1,7 @@
-// The capture graph on DirectShow.
-//
-// Where the platform lacks a call (Wine today; some old systems too) the graph falls back
-// without changing what a recording looks like:
-//  - SetOutputFileName unavailable: the AVI multiplexer (interleave mode full) and a file
-//    writer of our own are built by hand;
-//  - ControlStream unavailable: the capture stream is held off by taking the capture
-//    branch out of the graph, and let flow by putting a fresh branch in (a fresh
-//    multiplexer per recording, whose file is then written anew).
-// On a system whose calls succeed, only the regular calls run. Each entry into a
-// fall-back is counted (capture_graph_fallback_entries), so tests can tell the paths apart.
+// The capture graph on DirectShow: the device's capture stream through the optional
+// compressor into our recorder filter, the same graph calls on Windows and under Wine. The
+// recorder always receives the stream; recordings start, stop and split on it without
+// stopping or re-running the graph.
 #include "capture/capture_graph.h"
 #include "capture/live_view.h"
 
@@ -22,9 +15,9 @@
 
 #include "app/talvex_messages.h"
 #include "capture/dshow_devices_dshow.h"
-#include "capture/file_writer_dshow.h"
 #include "capture/grabber_type_dshow.h"
 #include "capture/graph_file_dshow.h"
+#include "capture/recorder_filter_dshow.h"
 #include "capture/working_files.h"
 #include "common/com_object_win.h"
 #include "common/com_ptr_win.h"
@@ -33,10 +26,7 @@
 namespace talvex {
 namespace {
 
-constexpr REFERENCE_TIME kNever = 0x7FFFFFFFFFFFFFFFLL;
-constexpr wchar_t kTempRecordingWide[] = L"Talvex_tmp.avi";
 constexpr LONG kPreviewLeft = 10, kPreviewTop = 5, kPreviewWidth = 320, kPreviewHeight = 240;
-constexpr DWORDLONG kCaptureFileSize = 1024;
 
 using msg::kCompressorNotAdded;
 using msg::kCompressorNotConnected;
@@ -52,24 +42,9 @@ using msg::kNoSampleCapture;
 using msg::kNoSampleGrabber;
 using msg::kNoVideoDevices;
 
-// Entries into the fall-backs, for the tests.
-std::atomic<int> fallback_entries{0};
-
 template <typename T>
 HRESULT create(REFCLSID clsid, REFIID iid, ComPtr<T>& out) {
   return dshow_calls().create_instance(clsid, nullptr, CLSCTX_INPROC_SERVER, iid, out.out_void());
-}
-
-// The first pin of a filter in one direction.
-ComPtr<IPin> first_pin(IBaseFilter* filter, PIN_DIRECTION wanted) {
-  ComPtr<IEnumPins> pins;
-  if (FAILED(filter->EnumPins(&pins))) return {};
-  ComPtr<IPin> pin;
-  while (pins->Next(1, &pin, nullptr) == S_OK) {
-    PIN_DIRECTION direction;
-    if (SUCCEEDED(pin->QueryDirection(&direction)) && direction == wanted) return pin;
-  }
-  return {};
 }
 
 void free_media_type(AM_MEDIA_TYPE& type) {
@@ -142,21 +117,14 @@ class GraphParts {
     return talvex::save_graph_file(graph_.get(), file_name);
   }
 
-  void stop();
-  void run();
-  void let_capture_flow();
-  void hold_capture_off();
-  void recreate_capture_file();
-
   ComPtr<IGraphBuilder> graph_;
   ComPtr<ICaptureGraphBuilder2> builder_;
   ComPtr<IBaseFilter> capture_filter_;
   ComPtr<IBaseFilter> grabber_filter_;
   ComPtr<ISampleGrabber> grabber_;
   ComPtr<IBaseFilter> compressor_filter_;
-  ComPtr<IBaseFilter> multiplexer_;
-  ComPtr<IFileSinkFilter> file_sink_;
-  ComPtr<IBaseFilter> own_writer_;
+  ComPtr<IBaseFilter> recorder_filter_;
+  std::shared_ptr<RecordingStream> recording_;
   ComPtr<IVideoWindow> video_window_;
   ComPtr<IMediaControl> media_control_;
   ComPtr<IMediaEventEx> media_events_;
@@ -180,21 +148,13 @@ class GraphParts {
     settings_.compression_enabled = false;
   }
   void find_compressor(const char* compressor_name);
-  HRESULT add_own_avi_sink();
   HRESULT render_capture(IBaseFilter* compressor);
   int build_capture_branch(const char* compressor_name);
-  void take_capture_branch_out();
-  HRESULT put_capture_branch_in();
   void remove_every_filter();
-  void stop_source_first();
 
   Settings& settings_;
   HWND owner_;
   LogFunction log_;
-
-  // Fall-back in use for this graph.
-  bool hold_by_removal_ = false;    // ControlStream failed
-  bool capture_branch_in_ = false;  // the branch is in the graph (removal mode)
 };
 
 class DshowCaptureGraph final : public CaptureGraph {
@@ -206,24 +166,15 @@ class DshowCaptureGraph final : public CaptureGraph {
   int build(const char* device_name, const char* compressor_name) override;
   void release() override;
   bool built() const override { return static_cast<bool>(parts_); }
+  void stop() override {
+    if (parts_ && parts_->media_control_) parts_->media_control_->Stop();
+  }
   long save_graph_file(const char* file_name) override;
   void show_video_properties(WindowHandle owner) override;
 
   bool has_device() const override { return !(settings_.video_device == kNoneName); }
-  void stop() override {
-    if (parts_) parts_->stop();
-  }
-  void run() override {
-    if (parts_) parts_->run();
-  }
-  void let_capture_flow() override {
-    if (parts_) parts_->let_capture_flow();
-  }
-  void hold_capture_off() override {
-    if (parts_) parts_->hold_capture_off();
-  }
-  void recreate_capture_file() override {
-    if (parts_) parts_->recreate_capture_file();
+  RecordingStream* recording_stream() override {
+    return parts_ ? parts_->recording_.get() : nullptr;
   }
 
   unsigned long sample_count() const override {
@@ -231,7 +182,6 @@ class DshowCaptureGraph final : public CaptureGraph {
     return published_counter_ ? published_counter_->samples.load() : 0;
   }
   bool take_device_lost_events() override;
-  bool capture_format(RecordingFormat& format) override;
 
   bool has_grabber() const override { return static_cast<bool>(published_grabber()); }
   bool grabbed_size(long& size) override;
@@ -296,38 +246,6 @@ bool DshowCaptureGraph::take_device_lost_events() {
     events->FreeEventParams(code, first, second);
   }
   return lost;
-}
-
-// The type on the multiplexer's connected input: what the temporary file holds.
-bool DshowCaptureGraph::capture_format(RecordingFormat& format) {
-  if (!parts_ || !parts_->multiplexer_) return false;
-  ComPtr<IEnumPins> pins;
-  if (FAILED(parts_->multiplexer_->EnumPins(&pins))) return false;
-  ComPtr<IPin> pin;
-  while (pins->Next(1, &pin, nullptr) == S_OK) {
-    PIN_DIRECTION direction;
-    AM_MEDIA_TYPE type{};
-    if (FAILED(pin->QueryDirection(&direction)) || direction != PINDIR_INPUT ||
-        pin->ConnectionMediaType(&type) != S_OK) {
-      continue;
-    }
-    const bool video = IsEqualGUID(type.majortype, MEDIATYPE_Video) && type.pbFormat;
-    if (video) {
-      std::memcpy(format.major_type.data(), &type.majortype, 16);
-      std::memcpy(format.sub_type.data(), &type.subtype, 16);
-      std::memcpy(format.format_type.data(), &type.formattype, 16);
-      format.format.assign(type.pbFormat, type.pbFormat + type.cbFormat);
-      format.frame_period = 0;
-      if (IsEqualGUID(type.formattype, FORMAT_VideoInfo) &&
-          type.cbFormat >= sizeof(VIDEOINFOHEADER)) {
-        format.frame_period =
-            reinterpret_cast<const VIDEOINFOHEADER*>(type.pbFormat)->AvgTimePerFrame;
-      }
-    }
-    free_media_type(type);
-    if (video) return true;
-  }
-  return false;
 }
 
 long DshowCaptureGraph::save_graph_file(const char* file_name) {
@@ -402,7 +320,7 @@ int GraphParts::build(const char* device_name, const char* compressor_name) {
   builder_->RenderStream(&PIN_CATEGORY_PREVIEW, &MEDIATYPE_Video, capture_filter_.get(),
                          grabber_filter_.get(), nullptr);
 
-  // 12-15. The capture branch, held off.
+  // 12-14. The capture branch into the recorder.
   if (const int result = build_capture_branch(compressor_name); result != msg::kOk) {
     return result;
   }
@@ -457,47 +375,12 @@ void GraphParts::find_compressor(const char* compressor_name) {
   }
 }
 
-HRESULT GraphParts::add_own_avi_sink() {
-  ++fallback_entries;
-  ComPtr<IBaseFilter> multiplexer;
-  HRESULT hr = create(CLSID_AviDest, IID_IBaseFilter, multiplexer);
-  if (FAILED(hr)) return hr;
-  // Interleaving must be set before the multiplexer's output connects.
-  if (auto interleaving = multiplexer.query<IConfigInterleaving>(IID_IConfigInterleaving)) {
-    interleaving->put_Mode(INTERLEAVE_FULL);
-  }
-  ComPtr<IBaseFilter> writer;
-  hr = filters::create_file_writer(&writer);
-  if (FAILED(hr)) return hr;
-  ComPtr<IFileSinkFilter> sink = writer.query<IFileSinkFilter>(IID_IFileSinkFilter);
-  if (!sink || FAILED(sink->SetFileName(kTempRecordingWide, nullptr))) return E_FAIL;
-  graph_->AddFilter(multiplexer.get(), L"AVI Mux");
-  graph_->AddFilter(writer.get(), L"File Writer");
-  ComPtr<IPin> out = first_pin(multiplexer.get(), PINDIR_OUTPUT);
-  ComPtr<IPin> in = first_pin(writer.get(), PINDIR_INPUT);
-  hr = (out && in) ? graph_->ConnectDirect(out.get(), in.get(), nullptr) : E_FAIL;
-  if (FAILED(hr)) {
-    graph_->RemoveFilter(writer.get());
-    graph_->RemoveFilter(multiplexer.get());
-    return hr;
-  }
-  multiplexer_ = multiplexer;
-  own_writer_ = writer;
-  file_sink_ = sink;
-  return S_OK;
-}
-
-// Connects the capture stream into the multiplexer, through the compressor when given. A
+// Connects the capture stream into the recorder, through the compressor when given. A
 // failed attempt takes the compressor out again, so the capture pin is free for the next.
 HRESULT GraphParts::render_capture(IBaseFilter* compressor) {
-  // A sink that could not be built (a full disk) is never handed to the builder: with no
-  // sink it would render into a null filter and read through it.
-  if (!multiplexer_) {
-    if (compressor) graph_->RemoveFilter(compressor);
-    return E_FAIL;
-  }
-  const HRESULT hr = builder_->RenderStream(&PIN_CATEGORY_CAPTURE, &MEDIATYPE_Video,
-                                            capture_filter_.get(), compressor, multiplexer_.get());
+  const HRESULT hr =
+      builder_->RenderStream(&PIN_CATEGORY_CAPTURE, &MEDIATYPE_Video, capture_filter_.get(),
+                             compressor, recorder_filter_.get());
   if (hr != S_OK && compressor) graph_->RemoveFilter(compressor);
   return hr;
 }
@@ -506,17 +389,20 @@ int GraphParts::build_capture_branch(const char* compressor_name) {
   // 12. The compressor, when compression is on.
   if (settings_.compression_enabled) find_compressor(compressor_name);
 
-  // 13. The AVI multiplexer and file sink for the temporary recording.
-  const HRESULT sink = builder_->SetOutputFileName(&MEDIASUBTYPE_Avi, kTempRecordingWide,
-                                                   &multiplexer_, &file_sink_);
-  if (FAILED(sink) || !multiplexer_) {
-    multiplexer_.reset();
-    file_sink_.reset();
-    add_own_avi_sink();
-  }
+  // 13. The recorder, which always receives the capture stream; it keeps the seconds before
+  // an event and writes the recordings. Its splits are asked of the owner window.
+  recording_ = std::make_shared<RecordingStream>();
+  recording_->set_pre_event(settings_.pre_event.load());
+  const HWND owner = owner_;
+  recording_->set_split_request([owner] {
+    if (owner) ::PostMessageA(owner, kRecordingSplitMessage, 0, 0);
+  });
+  HRESULT hr = create_recorder_filter(recording_, &recorder_filter_);
+  if (FAILED(hr)) return fail(kDeviceUnusable, hr);
+  graph_->AddFilter(recorder_filter_.get(), L"Recorder");
 
-  // 14. Capture into the multiplexer, compressed when possible.
-  HRESULT hr = S_OK;
+  // 14. Capture into the recorder, compressed when possible. The recorder refuses a type it
+  // cannot store, so such a compressor fails here.
   if (settings_.compression_enabled) {
     if ((hr = render_capture(compressor_filter_.get())) == S_OK) {
       settings_.compressor = compressor_name;
@@ -525,15 +411,6 @@ int GraphParts::build_capture_branch(const char* compressor_name) {
       no_compressor();
       trace_failure(kCompressorNotConnected, hr);
       log(kCompressorNotConnected);
-      // A multiplexer of our own that saw a failed connection is replaced by a fresh one.
-      if (own_writer_) {
-        graph_->RemoveFilter(own_writer_.get());
-        graph_->RemoveFilter(multiplexer_.get());
-        multiplexer_.reset();
-        own_writer_.reset();
-        file_sink_.reset();
-        add_own_avi_sink();
-      }
       if ((hr = render_capture(nullptr)) != S_OK) {
         settings_.video_device = kNoneName;
         return fail(kDeviceUnusableCompressed, hr);
@@ -543,56 +420,14 @@ int GraphParts::build_capture_branch(const char* compressor_name) {
     settings_.video_device = kNoneName;
     return fail(kDeviceUnusable, hr);
   }
-
-  // 15. Hold the capture stream off.
-  REFERENCE_TIME never = kNever;
-  const HRESULT held = builder_->ControlStream(&PIN_CATEGORY_CAPTURE, &MEDIATYPE_Video,
-                                               capture_filter_.get(), &never, nullptr, 0, 0);
-  if (FAILED(held)) {
-    hold_by_removal_ = true;
-    capture_branch_in_ = true;
-    take_capture_branch_out();
-  }
   return msg::kOk;
 }
 
-void GraphParts::take_capture_branch_out() {
-  if (!capture_branch_in_) return;
-  ++fallback_entries;
-  // Removing the filters disconnects them; releasing our writer closes the file.
-  if (compressor_filter_) graph_->RemoveFilter(compressor_filter_.get());
-  if (multiplexer_) graph_->RemoveFilter(multiplexer_.get());
-  if (own_writer_) graph_->RemoveFilter(own_writer_.get());
-  multiplexer_.reset();
-  own_writer_.reset();
-  file_sink_.reset();
-  capture_branch_in_ = false;
-}
-
-HRESULT GraphParts::put_capture_branch_in() {
-  if (capture_branch_in_) return S_OK;
-  ++fallback_entries;
-  HRESULT hr = add_own_avi_sink();
-  if (FAILED(hr)) return hr;
-  if (compressor_filter_) {
-    graph_->AddFilter(compressor_filter_.get(), L"Compressor");
-    hr = render_capture(compressor_filter_.get());
-    // It connected at build time; should it not now, record uncompressed.
-    if (hr != S_OK) hr = render_capture(nullptr);
-  } else {
-    hr = render_capture(nullptr);
-  }
-  capture_branch_in_ = true;
-  if (hr != S_OK) take_capture_branch_out();
-  return hr;
-}
-
 // The dialogs release a running graph: it is stopped first, and every filter leaves the
-// graph (which disconnects it and lets a file writer close its file) before the pointers
-// go. Safe to call again.
+// graph (which disconnects it and ends its streaming) before the pointers go. Safe to call
+// again.
 void GraphParts::release() {
   if (graph_) {
-    stop_source_first();
     if (auto control = graph_.query<IMediaControl>(IID_IMediaControl)) control->Stop();
   }
   if (media_events_) {
@@ -609,26 +444,14 @@ void GraphParts::release() {
   }
   remove_every_filter();
   compressor_filter_.reset();
-  multiplexer_.reset();
-  file_sink_.reset();
-  own_writer_.reset();
+  recorder_filter_.reset();
+  // A recording still open stays on the disk as it stands, for the next start's recovery.
+  recording_.reset();
   capture_filter_.reset();
   builder_.reset();
   grabber_.reset();
   grabber_filter_.reset();
   graph_.reset();
-  hold_by_removal_ = false;
-  capture_branch_in_ = false;
-}
-
-// With the hand-built branch in the graph (Wine), the device stops before the graph does:
-// Wine's multiplexer lets go of its file as it stops, ahead of the filters upstream, and a
-// sample still on its way from the device then reaches it and is written through a null
-// stream (the process ends). A device filter's stop returns once its streaming has ended,
-// so nothing is on its way when the graph stops the rest; the graph's own stop then finds
-// the device stopped already.
-void GraphParts::stop_source_first() {
-  if (hold_by_removal_ && capture_branch_in_ && capture_filter_) capture_filter_->Stop();
 }
 
 void GraphParts::remove_every_filter() {
@@ -641,45 +464,6 @@ void GraphParts::remove_every_filter() {
     while (listing->Next(1, &filter, nullptr) == S_OK) filters.push_back(filter);
   }
   for (const auto& filter : filters) graph_->RemoveFilter(filter.get());
-}
-
-void GraphParts::stop() {
-  if (!media_control_) return;
-  stop_source_first();
-  media_control_->Stop();
-  // The multiplexer has finished the file; closing it makes the copy complete.
-  if (hold_by_removal_) take_capture_branch_out();
-}
-
-void GraphParts::run() {
-  if (media_control_) media_control_->Run();
-}
-
-void GraphParts::let_capture_flow() {
-  if (!builder_) return;
-  if (hold_by_removal_) {
-    put_capture_branch_in();
-    return;
-  }
-  REFERENCE_TIME never = kNever;
-  builder_->ControlStream(&PIN_CATEGORY_CAPTURE, &MEDIATYPE_Video, capture_filter_.get(), nullptr,
-                          &never, 0, 0);
-}
-
-void GraphParts::hold_capture_off() {
-  if (!builder_) return;
-  if (hold_by_removal_) {
-    take_capture_branch_out();
-    return;
-  }
-  REFERENCE_TIME never = kNever;
-  builder_->ControlStream(&PIN_CATEGORY_CAPTURE, &MEDIATYPE_Video, capture_filter_.get(), &never,
-                          nullptr, 0, 0);
-}
-
-void GraphParts::recreate_capture_file() {
-  // A fresh branch writes its file anew; only the regular branch needs this.
-  if (builder_ && !hold_by_removal_) builder_->AllocCapFile(kTempRecordingWide, kCaptureFileSize);
 }
 
 void DshowCaptureGraph::show_video_properties(WindowHandle owner) {
@@ -735,8 +519,6 @@ bool DshowCaptureGraph::grabbed_format(GrabbedFormat& format) {
 }
 
 }  // namespace
-
-int capture_graph_fallback_entries() { return fallback_entries.load(); }
 
 std::unique_ptr<CaptureGraph> make_capture_graph(Settings& settings, WindowHandle owner,
                                                  LogFunction log, LiveFrames* live) {

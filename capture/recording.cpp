@@ -1,69 +1,61 @@
 #include "capture/recording.h"
 
-#include "capture/avi_recovery.h"
 #include "capture/video_name.h"
-#include "capture/working_files.h"
 
 namespace talvex {
 
-void Recorder::start_recording(RecordingGraph& graph) {
+void Recorder::start_recording(RecordingGraph& graph, bool motion, int pre_event) {
   if (!graph.has_device()) return;
   log_failures();
-  // A recording that failed to save is tried once more before the file is written anew.
-  if (kept_) {
-    kept_ = false;
-    save(kept_start_, kept_end_);
-  }
-  graph.stop();
-  graph.let_capture_flow();
+  RecordingStream* stream = graph.recording_stream();
+  if (!stream) return;
   start_time_ = system_calls().local_time();
-  // The old descriptor goes first: it must never describe the new file.
-  system_calls().remove_file(kRecordingDescriptorName);
-  has_format_ = graph.capture_format(format_);
-  if (has_format_) write_descriptor_file(RecordingDescriptor{format_, start_time_});
-  recording_ = true;
-  graph.run();
+  stream->set_pre_event(pre_event);
+  // A start that cannot write a new file (a kept recording that cannot be made safe, a
+  // full disk) loses the recording: reported like a save that failed.
+  recording_ =
+      stream->start(motion ? RecordingStream::Kind::kMotion : RecordingStream::Kind::kContinuous);
+  // A start made the kept file safe (saved or set aside) before it wrote a new one.
+  if (recording_) kept_ = false;
+  if (!recording_) failed();
+  log_failures();
 }
 
 void Recorder::stop_recording(RecordingGraph& graph) {
   if (!graph.has_device()) return;
-  graph.stop();
   end_time_ = system_calls().local_time();
   last_video_name_ = format_video_file_name(start_time_, end_time_);
   saved_ = false;
+  RecordingStream* stream = graph.recording_stream();
   // A stop without a recording has nothing of its own to save.
-  if (recording_) {
-    recording_ = false;
-    if (!save(start_time_, end_time_)) {
-      std::uint64_t size;
-      CalendarTime written;
-      kept_ = system_calls().file_status(kTempRecordingName, size, written);
-      kept_start_ = start_time_;
-      kept_end_ = end_time_;
+  if (recording_ && stream) {
+    std::string name;
+    if (!stream->stop(name)) {
+      kept_ = true;
       failed();
+    } else if (!name.empty()) {
+      last_video_name_ = name;
+      saved_ = true;
     }
   }
-  graph.recreate_capture_file();
-  graph.hold_capture_off();
-  graph.run();
+  recording_ = false;
   log_failures();
 }
 
-bool Recorder::save(const CalendarTime& start, const CalendarTime& end) {
+void Recorder::split_recording(RecordingGraph& graph) {
+  RecordingStream* stream = graph.has_device() ? graph.recording_stream() : nullptr;
+  if (!recording_ || !stream) return;
   std::string name;
-  std::size_t frames = 0;
-  if (!save_temporary_recording(has_format_ ? &format_ : nullptr, start, end, name, frames)) {
-    return false;
+  const bool saved = stream->split(name);
+  if (!name.empty()) last_video_name_ = name;
+  if (!saved) {
+    kept_ = true;
+    failed();
+    // The recording ended there; what was written waits in the temporary file.
+    recording_ = stream->recording();
   }
-  last_video_name_ = name;
-  saved_ = true;
-  // Saved: nothing is left for a recovery to find.
-  system_calls().remove_file(kTempRecordingName);
-  system_calls().remove_file(kRecordingDescriptorName);
-  return true;
+  log_failures();
 }
-
-void Recorder::failed() { ++unlogged_; }
 
 void Recorder::log_failures() {
   while (unlogged_ > 0 && log_ && log_(kSaveFailed)) --unlogged_;

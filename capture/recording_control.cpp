@@ -5,7 +5,7 @@ namespace talvex {
 void RecordingControl::start(RecordingGraph& graph, RecordingKind kind, unsigned generation) {
   stop(graph);
   if (!graph.has_device()) return;
-  recorder_.start_recording(graph);
+  recorder_.start_recording(graph, kind == RecordingKind::kMotion, settings_.pre_event.load());
   running_ = kind;
   running_generation_ = generation;
 }
@@ -18,6 +18,11 @@ void RecordingControl::stop(RecordingGraph& graph) {
   if (kind == RecordingKind::kMotion && recorder_.last_saved() && motion_saved_) {
     motion_saved_(recorder_.last_video_name());
   }
+}
+
+void RecordingControl::split(RecordingGraph& graph) {
+  if (running_ == RecordingKind::kNone) return;
+  recorder_.split_recording(graph);
 }
 
 void RecordingControl::request_start(RecordingGraph& graph, unsigned generation) {

@@ -31,6 +31,8 @@ class RecordingControl {
   void start(RecordingGraph& graph, RecordingKind kind, unsigned generation = 0);
   // Finishes the running recording into its dated video; nothing when none runs.
   void stop(RecordingGraph& graph);
+  // Does the split the graph's recorder asked for (by the graph's split message).
+  void split(RecordingGraph& graph);
   // The capture thread's requests. A start is taken only while its generation is current,
   // motion detection is on, the flag it set is still set and no recording runs; a stop
   // only for the motion recording its start began.

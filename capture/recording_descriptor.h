@@ -1,7 +1,7 @@
-// The recording descriptor "Talvex_tmp.dsc": what a recording's file does not hold until
-// the multiplexer finishes it. Written and flushed to the disk beside "Talvex_tmp.avi"
-// when a recording starts, so that a recording cut by a crash or a power cut can be
-// rebuilt from its bare frame chunks at the next start.
+// The recording descriptor "Talvex_tmp.dsc": what a recording's file did not hold until
+// the platform's multiplexer finished it. Earlier versions wrote it beside "Talvex_tmp.avi"
+// when a recording started; the start-up recovery still reads it for such a file. The
+// recorder's own files carry this in their headers and need none.
 #pragma once
 
 #include <array>
@@ -19,7 +19,7 @@ inline constexpr char kRecordingDescriptorName[] = "Talvex_tmp.dsc";
 
 using MediaGuid = std::array<std::uint8_t, 16>;
 
-// The stream's media type as the graph connected it to the multiplexer.
+// The stream's media type as the graph connected it to the recorder (or the multiplexer).
 struct RecordingFormat {
   MediaGuid major_type{};
   MediaGuid sub_type{};

@@ -9,12 +9,12 @@
 #include <thread>
 #include <vector>
 
+#include "dshow/dshow_base_dshow.h"
+#include "dshow/stream_control_dshow.h"
 #include "filters/bmp_frame.h"
 #include "filters/camera_config.h"
-#include "filters/dshow_base_dshow.h"
 #include "filters/filter_ids.h"
-#include "filters/frame_format.h"
-#include "filters/stream_control_dshow.h"
+#include "filters/rgb_image.h"
 #include "filters/test_scene.h"
 
 namespace talvex::filters {

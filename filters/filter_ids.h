@@ -1,6 +1,5 @@
-// Class identifiers and friendly names of our filters (the compressor in talvex_codec.dll,
-// the cameras in talvex_filters.dll), for the modules, their registration and the programs
-// and tests that look the filters up.
+// Class identifiers and friendly names of the test cameras in talvex_filters.dll, for the
+// module, its registration and the tests that look the cameras up.
 #pragma once
 
 #include <guiddef.h>
@@ -16,13 +15,9 @@ inline constexpr GUID kClsidStillCamera = {
 // {F609BC7F-3502-46A6-9BA9-21B7E381B957}
 inline constexpr GUID kClsidReplayCamera = {
     0xf609bc7f, 0x3502, 0x46a6, {0x9b, 0xa9, 0x21, 0xb7, 0xe3, 0x81, 0xb9, 0x57}};
-// {2647AAA3-6435-4D2A-9134-00A91A9F139E}
-inline constexpr GUID kClsidMjpegCompressor = {
-    0x2647aaa3, 0x6435, 0x4d2a, {0x91, 0x34, 0x00, 0xa9, 0x1a, 0x9f, 0x13, 0x9e}};
 
 inline constexpr const wchar_t* kTestCameraName = L"Talvex Test Camera";
 inline constexpr const wchar_t* kStillCameraName = L"Talvex Still Camera";
 inline constexpr const wchar_t* kReplayCameraName = L"Talvex Replay Camera";
-inline constexpr const wchar_t* kMjpegCompressorName = L"Talvex MJPEG Compressor";
 
 }  // namespace talvex::filters

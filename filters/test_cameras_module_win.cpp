@@ -1,11 +1,13 @@
 // talvex_filters.dll: the virtual cameras for the tests and the demo; never installed.
 #include <dshow.h>
 
+#include "dshow/module_win.h"
 #include "filters/camera_dshow.h"
 #include "filters/filter_ids.h"
-#include "filters/module_win.h"
 
-namespace talvex::filters {
+namespace talvex::dshow {
+
+using namespace talvex::filters;
 
 std::span<const FilterEntry> module_filters() {
   static const FilterEntry filters[] = {
@@ -19,4 +21,4 @@ std::span<const FilterEntry> module_filters() {
   return filters;
 }
 
-}  // namespace talvex::filters
+}  // namespace talvex::dshow

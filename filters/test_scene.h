@@ -6,7 +6,7 @@
 
 #include <cstdint>
 
-#include "filters/frame_format.h"
+#include "filters/rgb_image.h"
 
 namespace talvex::filters {
 

@@ -1,6 +1,7 @@
 // Any bytes as a temporary recording go through the recovery's AVI reader: the frame
-// chunks it finds lie inside the file, and the AVI rebuilt from them reads back intact
-// with the same frames. The same bytes as a recording descriptor are either refused or
+// chunks it finds lie inside the file, the stream format and start it reads from the
+// file's headers are usable, and the AVI rebuilt from them reads back intact with the same
+// frames. The same bytes as a recording descriptor are either refused or
 // read back to exactly these bytes.
 #include <cstddef>
 #include <cstdint>
@@ -40,12 +41,20 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (f.offset + 8 + f.size > size) __builtin_trap();
   }
   if (scan.intact && !scan.headers) __builtin_trap();
+  // A format read from the file's own headers is one the recovery can write.
+  if (scan.format && !video_picture(*scan.format)) __builtin_trap();
+  if (scan.created && (scan.created->month < 1 || scan.created->month > 12 ||
+                       scan.created->hour > 23 || scan.created->second > 59)) {
+    __builtin_trap();
+  }
 
   char* rebuilt = nullptr;
   std::size_t rebuilt_size = 0;
   std::FILE* out = ::open_memstream(&rebuilt, &rebuilt_size);
   if (!out) return 0;
-  static const RecordingFormat format = mjpeg_format();
+  static const RecordingFormat mjpeg = mjpeg_format();
+  const RecordingFormat& format =
+      scan.format && scan.format->frame_period > 0 ? *scan.format : mjpeg;
   const bool written = write_rebuilt_avi(source, scan.frames, format, format.frame_period, out);
   std::fclose(out);
   if (!written) __builtin_trap();

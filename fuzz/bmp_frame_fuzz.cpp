@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "filters/bmp_frame.h"
-#include "filters/frame_format.h"
+#include "filters/rgb_image.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   using namespace talvex::filters;

@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -18,55 +19,28 @@
 #include "app/settings.h"
 #include "app/talvex_messages.h"
 #include "capture/recording.h"
+#include "capture/recording_stream.h"
 #include "capture/video_name.h"
 #include "capture/working_files.h"
+#include "tests/core/avi_probe.h"
 #include "tests/core/test_support.h"
 
 namespace talvex {
 namespace {
 
 namespace fs = std::filesystem;
+using testing::probe;
+using testing::Probe;
 using testing::read_bytes;
+using testing::run;
 using testing::write_bytes;
 
 constexpr int kFrames = 30;
 constexpr std::size_t kKilledZeros = 64556;  // what the multiplexer kept for its headers
 
-std::string run(const std::string& command) {
-  std::string out;
-  if (FILE* p = ::popen((command + " 2>&1").c_str(), "r")) {
-    char buffer[512];
-    while (std::fgets(buffer, sizeof buffer, p)) out += buffer;
-    ::pclose(p);
-  }
-  return out;
-}
-
 std::uint32_t le32(const std::string& s, std::size_t at) {
   const auto* p = reinterpret_cast<const std::uint8_t*>(s.data() + at);
   return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
-}
-
-// Frames that ffprobe counts by decoding, and ffmpeg's complaints while decoding all.
-struct Probe {
-  int frames = -1;
-  double duration = -1;
-  std::string errors;
-};
-Probe probe(const std::string& file) {
-  Probe p;
-  const std::string out =
-      run("ffprobe -v error -count_frames -select_streams v:0 -show_entries "
-          "stream=nb_read_frames,duration -of default=nw=1 '" +
-          file + "'");
-  if (auto at = out.find("nb_read_frames="); at != std::string::npos) {
-    p.frames = std::atoi(out.c_str() + at + 15);
-  }
-  if (auto at = out.find("duration="); at != std::string::npos) {
-    p.duration = std::atof(out.c_str() + at + 9);
-  }
-  p.errors = run("ffmpeg -v error -i '" + file + "' -f null -");
-  return p;
 }
 
 // One real recording, made once for all tests of this file.
@@ -112,6 +86,12 @@ class Recording {
                          finished.begin() + strf + 8 + strf_size);
   }
 };
+
+AviScan scan_file(const std::string& name) {
+  const std::string bytes = read_bytes(name);
+  MemorySource source({reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()});
+  return scan_avi(source);
+}
 
 class RecoveryTest : public ::testing::Test {
  protected:
@@ -195,12 +175,17 @@ TEST_F(RecoveryTest, KilledRecordingsCutAnywhereAreRebuiltIntoPlayableVideos) {
   }
 }
 
-TEST_F(RecoveryTest, AFinishedFileIsCopiedAsItIs) {
+// Finished but not renamed: renamed as it is, no copy.
+TEST_F(RecoveryTest, AFinishedFileIsRenamedAsItIs) {
   write_bytes(kTempRecordingName, Recording::get().finished);
   describe({2006, 1, 2, 3, 4, 5, 0});
+  struct stat before, after;
+  ASSERT_EQ(::stat(kTempRecordingName, &before), 0);
   const RecoveryReport report = recover_interrupted_recording();
   ASSERT_EQ(report.outcome, RecoveryReport::Outcome::kRecovered);
   EXPECT_EQ(read_bytes(report.name), Recording::get().finished);
+  ASSERT_EQ(::stat(report.name.c_str(), &after), 0);
+  EXPECT_EQ(after.st_ino, before.st_ino);
   EXPECT_EQ(files().size(), 1u);
 }
 
@@ -273,23 +258,27 @@ TEST(RecordingDescriptor, RoundTripsAndRefusesDamagedBytes) {
   }
 }
 
-// A graph whose capture stream writes the given bytes into the temporary file at stop.
-class WritingGraph : public RecordingGraph {
+// A graph whose recorder is given the real MJPEG frames of the recording.
+class FrameGraph : public RecordingGraph {
  public:
-  std::string next_file;
+  FrameGraph() { stream.set_format(Recording::get().format); }
   bool has_device() const override { return true; }
-  void stop() override {
-    if (!next_file.empty()) write_bytes(kTempRecordingName, next_file);
-    next_file.clear();
+  RecordingStream* recording_stream() override { return &stream; }
+  void frames(int count, const CalendarTime& local) {
+    const std::string& k = Recording::get().killed;
+    std::size_t at = kKilledZeros;
+    for (int i = 0; i < count; ++i) {
+      const std::uint32_t n = le32(k, at + 4);
+      StreamSample s;
+      s.bytes.assign(k.begin() + at + 8, k.begin() + at + 8 + n);
+      s.time = time += 10000000 / 15;
+      s.local = local;
+      stream.deliver(std::move(s));
+      at += 8 + n + (n & 1);
+    }
   }
-  void run() override {}
-  void let_capture_flow() override {}
-  void hold_capture_off() override {}
-  void recreate_capture_file() override {}
-  bool capture_format(RecordingFormat& format) override {
-    format = Recording::get().format;
-    return true;
-  }
+  RecordingStream stream;
+  std::int64_t time = 0;
 };
 
 class RecorderSaveTest : public RecoveryTest {
@@ -304,10 +293,10 @@ class RecorderSaveTest : public RecoveryTest {
       return log_works_;
     });
   }
-  void record(const std::string& bytes, int start_second, int end_second) {
+  void record(int frames, int start_second, int end_second) {
     clock_.second = start_second;
     recorder_.start_recording(graph_);
-    graph_.next_file = bytes;
+    graph_.frames(frames, clock_);
     clock_.second = end_second;
     recorder_.stop_recording(graph_);
   }
@@ -315,59 +304,62 @@ class RecorderSaveTest : public RecoveryTest {
   static inline std::vector<int> log_written_;
   static inline bool log_works_ = true;
   testing::ScopedSystemCalls sys_;
-  WritingGraph graph_;
+  FrameGraph graph_;
   Recorder recorder_;
 };
 
 TEST_F(RecorderSaveTest, RecordingsAreSavedAndTheSameSecondsNeverReplaceAVideo) {
-  const Recording& r = Recording::get();
   const std::string first = "Talvex_Camera_2006-01-02_03-04-05_2006-01-02_03-04-35.avi";
-  record(r.finished, 5, 35);
+  record(kFrames, 5, 35);
   EXPECT_EQ(recorder_.last_video_name(), first);
-  EXPECT_EQ(read_bytes(first), r.finished);  // a finished file is copied as it is
-  // Saved: nothing is left for a recovery, and the descriptor went with it.
+  EXPECT_EQ(probe(first).frames, kFrames);
+  // Saved: nothing is left for a recovery to find.
   EXPECT_EQ(files(), std::vector<std::string>{first});
+  const std::string first_bytes = read_bytes(first);
 
-  // The same seconds again: the next name of the series; a file the multiplexer did not
-  // finish (a full disk at its end) is rebuilt rather than copied unplayable.
-  record(r.killed.substr(0, r.chunk_ends[9]), 5, 35);
+  // The same seconds again: the next name of the series.
+  record(10, 5, 35);
   const std::string second = "Talvex_Camera_2006-01-02_03-04-05_2006-01-02_03-04-35_2.avi";
   EXPECT_EQ(recorder_.last_video_name(), second);
-  EXPECT_EQ(read_bytes(first), r.finished);
+  EXPECT_EQ(read_bytes(first), first_bytes);
   EXPECT_EQ(probe(second).frames, 10);
   EXPECT_EQ(probe(second).errors, "");
   EXPECT_TRUE(log_written_.empty());
 }
 
-// A save that a full disk cuts short leaves no dated file; 46 is logged once, when the log
-// takes it; the temporary file stays and is saved once there is room.
+// A disk that fills during a recording: no dated file, 46 logged once, when the log takes
+// it; the temporary file stays and is saved at the next start once there is room.
 TEST_F(RecorderSaveTest, AFailedSaveLeavesNoVideoAndKeepsTheRecording) {
-  const Recording& r = Recording::get();
   {
     testing::ScopedSystemCalls full_disk;
+    static std::size_t room;
+    room = 40000;
     system_calls().write_file = [](const void* data, std::size_t size, std::FILE* f) {
-      return std::fwrite(data, 1, size > 4096 ? 4096 : size, f);
+      const std::size_t n = std::min(size, room);
+      room -= n;
+      return std::fwrite(data, 1, n, f);
     };
     log_works_ = false;  // the log lies on the same full disk
-    record(r.finished, 5, 35);
-    EXPECT_EQ(files(), (std::vector<std::string>{kTempRecordingName, kRecordingDescriptorName}));
-    EXPECT_TRUE(recorder_.keeps_temporary_file());
+    record(kFrames, 5, 35);
+    EXPECT_EQ(files(), std::vector<std::string>{kTempRecordingName});
     EXPECT_EQ(recorder_.unlogged_failures(), 1);
     log_works_ = true;
-    graph_.next_file = "";
   }
+  const std::size_t kept = scan_file(kTempRecordingName).frames.size();
+  EXPECT_GT(kept, 0u);
   // Room again: the entry reaches the log once, and the kept recording is saved before the
   // next one writes the temporary file anew.
   clock_.second = 40;
   recorder_.start_recording(graph_);
   EXPECT_EQ(log_written_, std::vector<int>{46});
-  EXPECT_FALSE(recorder_.keeps_temporary_file());
-  EXPECT_EQ(read_bytes("Talvex_Camera_2006-01-02_03-04-05_2006-01-02_03-04-35.avi"), r.finished);
-  graph_.next_file = r.finished;
+  ASSERT_EQ(files().size(), 2u);  // the kept one saved, the new one begun
+  EXPECT_EQ(probe(files()[0]).frames, static_cast<int>(kept));
+  graph_.frames(5, clock_);
   clock_.second = 50;
   recorder_.stop_recording(graph_);
   EXPECT_EQ(recorder_.last_video_name(),
             "Talvex_Camera_2006-01-02_03-04-40_2006-01-02_03-04-50.avi");
+  EXPECT_EQ(probe(recorder_.last_video_name()).frames, 5);
   EXPECT_EQ(log_written_, std::vector<int>{46});
 }
 

@@ -14,14 +14,19 @@ extern "C" {
 #include <jpeglib.h>
 }
 
+#include "codec/mjpeg_encoder.h"
+#include "dshow/frame_format.h"
 #include "filters/bmp_frame.h"
 #include "filters/camera_config.h"
-#include "filters/frame_format.h"
-#include "filters/mjpeg_encoder.h"
+#include "filters/rgb_image.h"
 #include "filters/test_scene.h"
 
 namespace talvex::filters {
 namespace {
+
+using codec::encode_frame;
+using codec::kMjpegQuality;
+using codec::max_jpeg_size;
 
 constexpr StreamTime kMs = kUnitsPerSecond / 1000;
 

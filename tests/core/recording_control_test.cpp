@@ -17,17 +17,26 @@
 namespace talvex {
 namespace {
 
-// Counts the recordings the graph was asked to let flow and to finish.
+// A graph with a recorder; the recordings it began and finished are counted.
 class CountingGraph : public RecordingGraph {
  public:
-  int started = 0;
-  int finished = 0;
+  CountingGraph() {
+    RecordingFormat f;
+    f.major_type = kMediaTypeVideo;
+    f.format_type = kFormatVideoInfo;
+    f.frame_period = 666666;
+    f.format.assign(88, 0);
+    f.format[48] = 40;   // biSize
+    f.format[52] = 160;  // biWidth
+    f.format[56] = 120;  // biHeight
+    f.format[62] = 24;   // biBitCount
+    stream.set_format(f);
+  }
   bool has_device() const override { return true; }
-  void stop() override {}
-  void run() override {}
-  void let_capture_flow() override { ++started; }
-  void hold_capture_off() override { ++finished; }
-  void recreate_capture_file() override {}
+  RecordingStream* recording_stream() override { return &stream; }
+  int started() const { return static_cast<int>(stream.starts()); }
+  int finished() const { return static_cast<int>(stream.stops()); }
+  RecordingStream stream;
 };
 
 class RecordingControlTest : public ::testing::Test {
@@ -53,8 +62,8 @@ TEST_F(RecordingControlTest, RequestsAreTakenOnlyWhileCurrent) {
   settings_.motion_recording = false;
   control_.request_stop(graph_, g);
   EXPECT_EQ(control_.running(), RecordingKind::kNone);
-  EXPECT_EQ(graph_.started, 1);
-  EXPECT_EQ(graph_.finished, 1);
+  EXPECT_EQ(graph_.started(), 1);
+  EXPECT_EQ(graph_.finished(), 1);
 
   // A rebuild between the request and its handling: dropped, and the flag it left is
   // cleared so detection goes on.
@@ -84,7 +93,7 @@ TEST_F(RecordingControlTest, RequestsAreTakenOnlyWhileCurrent) {
   control_.request_start(graph_, g);
   control_.set_rebuilding(false);
   EXPECT_EQ(control_.running(), RecordingKind::kNone);
-  EXPECT_EQ(graph_.started, 1);
+  EXPECT_EQ(graph_.started(), 1);
 }
 
 TEST_F(RecordingControlTest, AStopOnlyEndsTheRecordingItsStartBegan) {
@@ -97,7 +106,7 @@ TEST_F(RecordingControlTest, AStopOnlyEndsTheRecordingItsStartBegan) {
   control_.start(graph_, RecordingKind::kContinuous);
   control_.request_stop(graph_, g);
   EXPECT_EQ(control_.running(), RecordingKind::kContinuous);
-  EXPECT_EQ(graph_.finished, 1);
+  EXPECT_EQ(graph_.finished(), 1);
   // A start while the continuous recording runs leaves it running and the flag cleared.
   g = detect();
   control_.request_start(graph_, g);
@@ -105,8 +114,8 @@ TEST_F(RecordingControlTest, AStopOnlyEndsTheRecordingItsStartBegan) {
   EXPECT_FALSE(settings_.motion_recording);
   control_.stop(graph_);
   control_.stop(graph_);  // nothing runs: nothing is finished twice
-  EXPECT_EQ(graph_.started, 2);
-  EXPECT_EQ(graph_.finished, 2);
+  EXPECT_EQ(graph_.started(), 2);
+  EXPECT_EQ(graph_.finished(), 2);
 }
 
 // The capture thread detects motion on every pair of passes while the user-interface
@@ -233,8 +242,8 @@ TEST(RecordingControlRace, FlagClearsNeverLeaveARecordingNobodyStops) {
     EXPECT_EQ(control.running(), RecordingKind::kNone) << storm;
     control.stop(graph);
   }
-  EXPECT_GT(graph.started, 10);  // recordings did start and stop meanwhile
-  EXPECT_EQ(graph.started, graph.finished);
+  EXPECT_GT(graph.started(), 10);  // recordings did start and stop meanwhile
+  EXPECT_EQ(graph.started(), graph.finished());
 }
 
 }  // namespace

@@ -33,17 +33,33 @@ TEST(VideoName, FieldsArePaddedAndSeparated) {
   for (const Case& c : cases) EXPECT_EQ(format_video_file_name(c.start, c.end), c.name);
 }
 
-// The graph operations as a trace.
-class TraceGraph : public RecordingGraph {
+// A graph with a recorder for an uncompressed 8 x 4 picture.
+class StreamGraph : public RecordingGraph {
  public:
+  StreamGraph() {
+    RecordingFormat f;
+    f.major_type = kMediaTypeVideo;
+    f.format_type = kFormatVideoInfo;
+    f.frame_period = 666666;
+    f.format.assign(88, 0);
+    f.format[48] = 40;  // biSize
+    f.format[52] = 8;   // biWidth
+    f.format[56] = 4;   // biHeight
+    f.format[62] = 24;  // biBitCount
+    stream.set_format(f);
+  }
   bool device = true;
-  std::vector<std::string> calls;
   bool has_device() const override { return device; }
-  void stop() override { calls.push_back("stop"); }
-  void run() override { calls.push_back("run"); }
-  void let_capture_flow() override { calls.push_back("flow"); }
-  void hold_capture_off() override { calls.push_back("hold"); }
-  void recreate_capture_file() override { calls.push_back("recreate"); }
+  RecordingStream* recording_stream() override { return &stream; }
+  void frame(const CalendarTime& local) {
+    StreamSample s;
+    s.bytes.assign(96, 7);
+    s.time = time += 666666;
+    s.local = local;
+    stream.deliver(std::move(s));
+  }
+  RecordingStream stream;
+  std::int64_t time = 0;
 };
 
 class RecorderTest : public ::testing::Test {
@@ -57,33 +73,40 @@ class RecorderTest : public ::testing::Test {
   testing::ScratchDirectory dir_;
 };
 
-TEST_F(RecorderTest, StartAndStopDriveTheGraphInOrder) {
-  TraceGraph graph;
+TEST_F(RecorderTest, AStopSavesTheRecordingUnderTheNameOfItsFirstFrameAndTheStop) {
+  StreamGraph graph;
   Recorder recorder;
   recorder.start_recording(graph);
-  EXPECT_EQ(graph.calls, (std::vector<std::string>{"stop", "flow", "run"}));
-  // Not a recording: nothing is saved, the failure is counted once, the file stays.
-  testing::write_bytes("Talvex_tmp.avi", "RIFF one");
+  EXPECT_TRUE(graph.stream.recording());
+  graph.frame({2006, 12, 25, 7, 5, 4});
+  graph.frame({2006, 12, 25, 7, 5, 5});
   clock_.second = 33;
-  graph.calls.clear();
   recorder.stop_recording(graph);
-  EXPECT_EQ(graph.calls, (std::vector<std::string>{"stop", "recreate", "hold", "run"}));
-  EXPECT_EQ(recorder.unlogged_failures(), 1);
-  EXPECT_TRUE(recorder.keeps_temporary_file());
-  EXPECT_FALSE(std::filesystem::exists(recorder.last_video_name()));
+  EXPECT_EQ(recorder.last_video_name(),
+            "Talvex_Camera_2006-12-25_07-05-04_2006-12-25_07-05-33.avi");
+  EXPECT_TRUE(std::filesystem::exists(recorder.last_video_name()));
+  EXPECT_FALSE(std::filesystem::exists("Talvex_tmp.avi"));
+  EXPECT_EQ(recorder.unlogged_failures(), 0);
   // A stop without a start saves nothing and reports nothing.
   recorder.stop_recording(graph);
+  EXPECT_EQ(recorder.unlogged_failures(), 0);
+  EXPECT_EQ(graph.stream.stops(), 1u);
+
+  // A start that cannot write its file loses the recording: counted like a failed save.
+  sys_->open_file = [](const char*, const char*) -> std::FILE* { return nullptr; };
+  recorder.start_recording(graph);
+  EXPECT_FALSE(graph.stream.recording());
   EXPECT_EQ(recorder.unlogged_failures(), 1);
 }
 
-TEST_F(RecorderTest, NoDeviceTouchesNeitherGraphNorFiles) {
-  TraceGraph graph;
+TEST_F(RecorderTest, NoDeviceTouchesNeitherRecorderNorFiles) {
+  StreamGraph graph;
   graph.device = false;
   testing::write_bytes("Talvex_tmp.avi", "RIFF");
   Recorder recorder;
   recorder.start_recording(graph);
   recorder.stop_recording(graph);
-  EXPECT_TRUE(graph.calls.empty());
+  EXPECT_EQ(graph.stream.starts(), 0u);
   int files = 0;
   for (const auto& entry : std::filesystem::directory_iterator(".")) {
     (void)entry;

@@ -70,9 +70,12 @@ def wait_for(condition, seconds):
 
 
 def bare_frames(path):
-    """Whole 00db/00dc chunks after the zeros a killed multiplexer leaves."""
+    """Whole 00db/00dc chunks that a killed program left: after the recorder's header area
+    (its movi list), or after the zeros of an older multiplexer's file."""
     data = open(path, "rb").read()
     p = 0
+    if data[:4] == b"RIFF" and b"movi" in data[:1 << 16]:
+        p = data.index(b"movi") + 4
     while p < len(data) and data[p] == 0:
         p += 1
     count = 0
@@ -117,8 +120,8 @@ def killed_recording(name, seconds, inspect, **settings):
     folder = fresh(name)
     config(folder, **settings)
     run = start(folder)
-    check(wait_for(lambda: os.path.exists(os.path.join(folder, "Talvex_tmp.dsc")), 30),
-          f"{name}: the recording started with its descriptor")
+    check(wait_for(lambda: os.path.exists(os.path.join(folder, "Talvex_tmp.avi")), 30),
+          f"{name}: the recording started its temporary file")
     time.sleep(seconds)
     killed_at = time.time()
     kill(run)

@@ -1,8 +1,8 @@
 // Our filter DLLs under Wine, for real: the test cameras (talvex_filters.dll) and the
 // compressor (talvex_codec.dll), each registered with regsvr32 on its own, the two device
 // categories, the cameras' frames through a sample grabber (checked pixel for pixel against
-// the scene and the replayed BMP files), and MJPEG recordings through the AVI multiplexer,
-// which tests/win/check_avi.sh then checks with ffprobe and decodes with ffmpeg.
+// the scene and the replayed BMP files), and MJPEG recordings through the capture program's
+// recorder, which tests/win/check_avi.sh then checks with ffprobe and decodes with ffmpeg.
 #include <gtest/gtest.h>
 
 #include <windows.h>
@@ -15,21 +15,24 @@
 #include <fstream>
 #include <functional>
 #include <map>
+#include <memory>
 #include <sstream>
 #include <string>
 #include <vector>
 
-#include "capture/file_writer_dshow.h"
+#include "capture/recorder_filter_dshow.h"
+#include "codec/codec_ids.h"
 #include "common/com_ptr_win.h"
 #include "common/sample_grabber_win.h"
 #include "filters/filter_ids.h"
-#include "filters/frame_format.h"
+#include "filters/rgb_image.h"
 #include "filters/test_scene.h"
 
 namespace {
 
 using talvex::ComPtr;
 using namespace talvex::filters;
+using talvex::codec::kMjpegCompressorName;
 
 std::wstring exe_folder() {
   wchar_t path[MAX_PATH];
@@ -683,8 +686,8 @@ TEST_F(FiltersTest, ReplayCameraPlaysTheValidBmpFilesInNameOrderWithExactPixels)
 
 // The capture program's graph: preview through the grabber at the screen's depth (a Smart
 // Tee for a camera without a preview pin), capture through the MJPEG compressor into the
-// AVI multiplexer and our file writer.
-TEST_F(FiltersTest, MjpegRecordingThroughTheAviMuxIsValidForFfprobeAndFfmpeg) {
+// recorder.
+TEST_F(FiltersTest, MjpegRecordingThroughTheRecorderIsValidForFfprobeAndFfmpeg) {
   struct Case {
     const wchar_t* camera;
     HRESULT preview_result;
@@ -723,24 +726,18 @@ TEST_F(FiltersTest, MjpegRecordingThroughTheAviMuxIsValidForFfprobeAndFfmpeg) {
                 c.preview_result);
 
       ASSERT_HRESULT_SUCCEEDED(graph->AddFilter(compressor.get(), L"Compressor"));
-      ComPtr<IBaseFilter> mux, writer;
-      ASSERT_HRESULT_SUCCEEDED(::CoCreateInstance(CLSID_AviDest, nullptr, CLSCTX_INPROC_SERVER,
-                                                  IID_IBaseFilter, mux.out_void()));
-      ComPtr<IConfigInterleaving> interleaving;
-      ASSERT_HRESULT_SUCCEEDED(mux.as(IID_IConfigInterleaving, interleaving));
-      ASSERT_HRESULT_SUCCEEDED(interleaving->put_Mode(INTERLEAVE_FULL));
-      ASSERT_HRESULT_SUCCEEDED(create_file_writer(&writer));
-      ComPtr<IFileSinkFilter> sink;
-      ASSERT_HRESULT_SUCCEEDED(writer.as(IID_IFileSinkFilter, sink));
-      ASSERT_HRESULT_SUCCEEDED(sink->SetFileName(avi.c_str(), nullptr));
-      graph->AddFilter(mux.get(), L"AVI Mux");
-      graph->AddFilter(writer.get(), L"File Writer");
-      ASSERT_HRESULT_SUCCEEDED(graph->ConnectDirect(find_pin(mux.get(), PINDIR_OUTPUT).get(),
-                                                    find_pin(writer.get(), PINDIR_INPUT).get(),
-                                                    nullptr));
+      auto stream = std::make_shared<talvex::RecordingStream>();
+      ComPtr<IBaseFilter> recorder;
+      ASSERT_HRESULT_SUCCEEDED(talvex::create_recorder_filter(stream, &recorder));
+      graph->AddFilter(recorder.get(), L"Recorder");
       ASSERT_EQ(builder->RenderStream(&PIN_CATEGORY_CAPTURE, &MEDIATYPE_Video, camera.get(),
-                                      compressor.get(), mux.get()),
+                                      compressor.get(), recorder.get()),
                 S_OK);
+      // The recorder writes into the current directory and names the file itself.
+      wchar_t previous[MAX_PATH];
+      ::GetCurrentDirectoryW(MAX_PATH, previous);
+      ::SetCurrentDirectoryW(output.c_str());
+      ASSERT_TRUE(stream->start(talvex::RecordingStream::Kind::kContinuous));
 
       const ULONGLONG start = ::GetTickCount64();
       run_graph(graph.get(), 3000, [] { return false; });
@@ -748,6 +745,11 @@ TEST_F(FiltersTest, MjpegRecordingThroughTheAviMuxIsValidForFfprobeAndFfmpeg) {
       long grabbed = 0;
       EXPECT_EQ(grabber->GetCurrentBuffer(&grabbed, nullptr), S_OK);
       EXPECT_EQ(grabbed, static_cast<long>(frame_size(320, 240, screen_format())));
+      std::string name;
+      ASSERT_TRUE(stream->stop(name));
+      ASSERT_FALSE(name.empty());
+      EXPECT_TRUE(::MoveFileA(name.c_str(), narrow(avi).c_str()));
+      ::SetCurrentDirectoryW(previous);
     }
     // ffprobe and ffmpeg are Linux programs: tests/win/check_avi.sh runs them on the file
     // after this test, with the frame range that fits how long the graph ran.

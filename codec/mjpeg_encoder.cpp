@@ -1,4 +1,4 @@
-#include "filters/mjpeg_encoder.h"
+#include "codec/mjpeg_encoder.h"
 
 #include <csetjmp>
 #include <cstdio>
@@ -7,7 +7,7 @@ extern "C" {
 #include <jpeglib.h>
 }
 
-namespace talvex::filters {
+namespace talvex::codec {
 
 namespace {
 
@@ -136,4 +136,4 @@ bool encode_frame(const std::uint8_t* frame, int width, int height, PixelFormat 
   return true;
 }
 
-}  // namespace talvex::filters
+}  // namespace talvex::codec

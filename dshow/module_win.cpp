@@ -1,6 +1,6 @@
 // The COM module of a filter DLL: class factories for the filters that module_filters()
 // names, and their registration in the device categories (regsvr32 / regsvr32 /u).
-#include "filters/module_win.h"
+#include "dshow/module_win.h"
 
 #include <dshow.h>
 
@@ -8,12 +8,12 @@
 #include <string>
 
 #include "common/com_ptr_win.h"
-#include "filters/dshow_base_dshow.h"
+#include "dshow/dshow_base_dshow.h"
 
 namespace {
 
 using talvex::ComPtr;
-using namespace talvex::filters;
+using namespace talvex::dshow;
 
 HMODULE g_module = nullptr;
 std::atomic<long> g_server_locks{0};

@@ -10,7 +10,7 @@
 
 #include <span>
 
-namespace talvex::filters {
+namespace talvex::dshow {
 
 struct FilterEntry {
   const CLSID* clsid;
@@ -23,4 +23,4 @@ struct FilterEntry {
 // The filters of this DLL; defined once per DLL.
 std::span<const FilterEntry> module_filters();
 
-}  // namespace talvex::filters
+}  // namespace talvex::dshow

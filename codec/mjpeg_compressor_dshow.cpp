@@ -1,4 +1,4 @@
-#include "filters/mjpeg_compressor_dshow.h"
+#include "codec/mjpeg_compressor_dshow.h"
 
 #include <dshow.h>
 
@@ -7,16 +7,17 @@
 #include <optional>
 #include <vector>
 
-#include "filters/dshow_base_dshow.h"
-#include "filters/filter_ids.h"
-#include "filters/frame_format.h"
-#include "filters/mjpeg_encoder.h"
+#include "codec/codec_ids.h"
+#include "codec/mjpeg_encoder.h"
+#include "dshow/dshow_base_dshow.h"
+#include "dshow/frame_format.h"
 
-namespace talvex::filters {
+namespace talvex::codec {
 
 namespace {
 
 using dshow::MediaType;
+using dshow::PixelFormat;
 
 constexpr DWORD kMjpgFourcc = MAKEFOURCC('M', 'J', 'P', 'G');
 
@@ -222,4 +223,4 @@ HRESULT create_mjpeg_compressor(IUnknown** out) {
   return S_OK;
 }
 
-}  // namespace talvex::filters
+}  // namespace talvex::codec

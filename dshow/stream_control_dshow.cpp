@@ -1,8 +1,8 @@
-#include "filters/stream_control_dshow.h"
+#include "dshow/stream_control_dshow.h"
 
 #include <utility>
 
-#include "filters/dshow_base_dshow.h"
+#include "dshow/dshow_base_dshow.h"
 
 namespace talvex::dshow {
 namespace {

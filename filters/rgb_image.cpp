@@ -1,30 +1,11 @@
-#include "filters/frame_format.h"
+#include "filters/rgb_image.h"
 
 #include <algorithm>
 #include <cstring>
 
 namespace talvex::filters {
 
-int bits_per_pixel(PixelFormat format) {
-  switch (format) {
-    case PixelFormat::kRgb32:
-      return 32;
-    case PixelFormat::kRgb24:
-      return 24;
-    case PixelFormat::kRgb555:
-      return 16;
-  }
-  return 24;
-}
-
-std::size_t row_stride(int width, PixelFormat format) {
-  const std::size_t bits = static_cast<std::size_t>(width) * bits_per_pixel(format);
-  return ((bits + 31) / 32) * 4;
-}
-
-std::size_t frame_size(int width, int height, PixelFormat format) {
-  return row_stride(width, format) * static_cast<std::size_t>(height);
-}
+using dshow::row_stride;
 
 void convert_to_frame(const Rgb24Image& image, int width, int height, PixelFormat format,
                       std::uint8_t* frame) {

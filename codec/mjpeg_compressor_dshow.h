@@ -6,8 +6,8 @@
 
 #include <unknwn.h>
 
-namespace talvex::filters {
+namespace talvex::codec {
 
 HRESULT create_mjpeg_compressor(IUnknown** out);
 
-}  // namespace talvex::filters
+}  // namespace talvex::codec

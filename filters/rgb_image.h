@@ -1,23 +1,15 @@
-// Uncompressed RGB frames as the virtual cameras deliver them: rows padded to 4 bytes,
-// bottom row first (a DIB with a positive height).
+// The test cameras' pictures: 24-bit images in memory, and their conversion into the
+// frames a camera delivers.
 #pragma once
 
-#include <cstddef>
 #include <cstdint>
 #include <vector>
 
+#include "dshow/frame_format.h"
+
 namespace talvex::filters {
 
-enum class PixelFormat {
-  kRgb32,   // blue, green, red, unused
-  kRgb24,   // blue, green, red
-  kRgb555,  // one little-endian word: bits 0-4 blue, 5-9 green, 10-14 red
-};
-
-int bits_per_pixel(PixelFormat format);
-// Bytes of one row, padded to a multiple of 4.
-std::size_t row_stride(int width, PixelFormat format);
-std::size_t frame_size(int width, int height, PixelFormat format);
+using dshow::PixelFormat;
 
 // A 24-bit picture in memory: `height` rows of `width` blue-green-red triples, bottom row
 // first, without padding.

@@ -6,9 +6,11 @@
 #include <cstdint>
 #include <vector>
 
-#include "filters/frame_format.h"
+#include "dshow/frame_format.h"
 
-namespace talvex::filters {
+namespace talvex::codec {
+
+using dshow::PixelFormat;
 
 inline constexpr int kMjpegQuality = 75;
 
@@ -21,4 +23,4 @@ std::size_t max_jpeg_size(int width, int height);
 bool encode_frame(const std::uint8_t* frame, int width, int height, PixelFormat format,
                   bool bottom_up, int quality, std::vector<std::uint8_t>& out);
 
-}  // namespace talvex::filters
+}  // namespace talvex::codec

@@ -1,4 +1,4 @@
-#include "filters/dshow_base_dshow.h"
+#include "dshow/dshow_base_dshow.h"
 
 #include <algorithm>
 #include <cstring>
