@@ -20,7 +20,6 @@ import io
 import json
 import os
 import re
-import shutil
 import socket
 import subprocess
 import sys
@@ -29,12 +28,12 @@ import time
 
 from PIL import Image, ImageChops, ImageStat
 
+from wine_e2e import fresh as fresh_in, log, test_devices, wait_for
+
 WINE, BIN, WORK, PUPPETEER = (sys.argv[1], os.path.abspath(sys.argv[2]),
                               os.path.abspath(sys.argv[3]), os.path.abspath(sys.argv[4]))
 TALVEX = os.path.join(BIN, "Talvex.exe")
 BROWSER_SCRIPT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "live_view_browser.js")
-FILTERS = ["Z:" + os.path.join(BIN, dll).replace("/", "\\")
-           for dll in ("talvex_filters.dll", "talvex_codec.dll")]
 USER, PASSWORD, REALM = "cam one", "s3cret word", "Talvex e2e0123456789ab"
 DIGEST = hashlib.md5(f"{USER}:{REALM}:{PASSWORD}".encode()).hexdigest()
 VIDEO = re.compile(r"^Talvex_Camera_\d{4}-\d\d-\d\d_\d\d-\d\d-\d\d_\d{4}-\d\d-\d\d_\d\d-\d\d-\d\d"
@@ -69,12 +68,8 @@ def config(folder, port, on_event="", password=DIGEST, motion=1, frames=1):
         f.write(b"/* Don't edit by hand. Use Talvex to change. */\n" + line2.encode() + b"\n" +
                 line3.encode())
 
-
 def fresh(name):
-    folder = os.path.join(WORK, name)
-    shutil.rmtree(folder, ignore_errors=True)
-    os.makedirs(folder)
-    return folder
+    return fresh_in(WORK, name)
 
 
 def start(folder):
@@ -94,25 +89,6 @@ def close(process):
         process.wait()
         return None
     return time.time() - before
-
-
-def log(folder):
-    try:
-        with open(os.path.join(folder, "Talvex.log"), "rb") as f:
-            return f.read().decode("latin-1")
-    except FileNotFoundError:
-        return ""
-
-
-def wait_for(condition, seconds):
-    end = time.time() + seconds
-    while time.time() < end:
-        if condition():
-            return True
-        time.sleep(0.2)
-    return condition()
-
-
 def listening(port):
     try:
         with socket.create_connection(("127.0.0.1", port), timeout=0.5):
@@ -296,14 +272,9 @@ def failing_runs():
 
 def main():
     os.makedirs(WORK, exist_ok=True)
-    for dll in FILTERS:
-        subprocess.run([WINE, "regsvr32", "/s", dll])
-    try:
+    with test_devices(WINE, BIN):
         main_run()
         failing_runs()
-    finally:
-        for dll in FILTERS:
-            subprocess.run([WINE, "regsvr32", "/u", "/s", dll])
     if failures:
         print(f"{len(failures)} failed: " + "; ".join(failures))
         sys.exit(1)

@@ -13,14 +13,12 @@ frames 100 and 130, where without the pre-event it would begin at 150 or later. 
 run on one by one. Prints the numbers found.
 """
 import os
-import shutil
 import subprocess
 import sys
-import time
+
+from wine_e2e import fresh, test_devices, wait_for
 
 WINE, BIN, WORK = sys.argv[1], os.path.abspath(sys.argv[2]), os.path.abspath(sys.argv[3])
-FILTERS = ["Z:" + os.path.join(BIN, dll).replace("/", "\\")
-           for dll in ("talvex_filters.dll", "talvex_codec.dll")]
 W, H, BLOCK_W, BLOCK_H = 160, 120, 20, 12
 EVENT_FIRST, EVENT_LAST, FRAMES = 150, 209, 256
 
@@ -75,11 +73,7 @@ def numbers(video):
 
 
 def main():
-    folder = os.path.join(WORK, "pre_event")
-    frames = os.path.join(WORK, "pre_event_frames")
-    for d in (folder, frames):
-        shutil.rmtree(d, ignore_errors=True)
-        os.makedirs(d)
+    folder, frames = fresh(WORK, "pre_event"), fresh(WORK, "pre_event_frames")
     for n in range(FRAMES):
         with open(os.path.join(frames, f"frame_{n:03d}.bmp"), "wb") as f:
             f.write(frame_bmp(n))
@@ -90,27 +84,25 @@ def main():
     with open(os.path.join(folder, "Talvex.cfg"), "wb") as f:
         f.write(b"/* Don't edit by hand. Use Talvex to change. */\n" + line2.encode() + b"\n" +
                 line3.encode())
-    for dll in FILTERS:
-        subprocess.run([WINE, "regsvr32", "/s", dll])
     env = dict(os.environ, TALVEX_TESTCAM_FRAMES="Z:" + frames.replace("/", "\\"))
-    program = subprocess.Popen([WINE, os.path.join(BIN, "Talvex.exe")], cwd=folder, env=env,
-                               stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                               stderr=subprocess.DEVNULL)
-    try:
-        end = time.time() + 45
-        videos = []
-        while time.time() < end and not videos:
-            time.sleep(0.5)
-            videos = sorted(n for n in os.listdir(folder) if n.startswith("Talvex_Camera_"))
-    finally:
-        subprocess.run([WINE, "taskkill", "/im", "Talvex.exe"], stdout=subprocess.DEVNULL,
-                       stderr=subprocess.DEVNULL)
+
+    def listed():
+        return sorted(n for n in os.listdir(folder) if n.startswith("Talvex_Camera_"))
+
+    with test_devices(WINE, BIN):
+        program = subprocess.Popen([WINE, os.path.join(BIN, "Talvex.exe")], cwd=folder, env=env,
+                                   stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                                   stderr=subprocess.DEVNULL)
         try:
-            program.wait(timeout=30)
-        except subprocess.TimeoutExpired:
-            program.kill()
-        for dll in FILTERS:
-            subprocess.run([WINE, "regsvr32", "/u", "/s", dll])
+            wait_for(listed, 45)
+        finally:
+            subprocess.run([WINE, "taskkill", "/im", "Talvex.exe"], stdout=subprocess.DEVNULL,
+                           stderr=subprocess.DEVNULL)
+            try:
+                program.wait(timeout=30)
+            except subprocess.TimeoutExpired:
+                program.kill()
+    videos = listed()
     if not videos:
         print("FAIL  no motion video within 45 s")
         return 1

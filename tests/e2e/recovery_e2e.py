@@ -19,11 +19,10 @@ import subprocess
 import sys
 import time
 
+from wine_e2e import fresh as fresh_in, log, test_devices, wait_for
+
 WINE, BIN, WORK = sys.argv[1], sys.argv[2], os.path.abspath(sys.argv[3])
 TALVEX = os.path.join(BIN, "Talvex.exe")
-# The test cameras and the product's compressor.
-FILTERS = ["Z:" + os.path.join(BIN, dll).replace("/", "\\")
-           for dll in ("talvex_filters.dll", "talvex_codec.dll")]
 NAME = re.compile(r"^Talvex_Camera_(\d{4})-(\d\d)-(\d\d)_(\d\d)-(\d\d)-(\d\d)_"
                   r"(\d{4})-(\d\d)-(\d\d)_(\d\d)-(\d\d)-(\d\d)(_\d+)?\.avi$")
 failures = []
@@ -50,25 +49,6 @@ def start(folder):
 def kill(process):
     process.send_signal(signal.SIGKILL)
     process.wait()
-
-
-def log(folder):
-    try:
-        with open(os.path.join(folder, "Talvex.log"), "rb") as f:
-            return f.read().decode("latin-1")
-    except FileNotFoundError:
-        return ""
-
-
-def wait_for(condition, seconds):
-    end = time.time() + seconds
-    while time.time() < end:
-        if condition():
-            return True
-        time.sleep(0.2)
-    return condition()
-
-
 def bare_frames(path):
     """Whole 00db/00dc chunks that a killed program left: after the recorder's header area
     (its movi list), or after the zeros of an older multiplexer's file."""
@@ -108,12 +88,8 @@ def seconds_of(match, first):
     g = [int(x) for x in match.groups()[first:first + 6]]
     return time.mktime((g[0], g[1], g[2], g[3], g[4], g[5], 0, 0, -1))
 
-
 def fresh(name):
-    folder = os.path.join(WORK, name)
-    shutil.rmtree(folder, ignore_errors=True)
-    os.makedirs(folder)
-    return folder
+    return fresh_in(WORK, name)
 
 
 def killed_recording(name, seconds, inspect, **settings):
@@ -191,17 +167,12 @@ def full_disk():
 
 def main():
     os.makedirs(WORK, exist_ok=True)
-    for dll in FILTERS:
-        subprocess.run([WINE, "regsvr32", "/s", dll])
-    try:
+    with test_devices(WINE, BIN):
         # Long enough for the inspector's 60-second jumps.
         killed_recording("continuous", 70, True, video=1)
         # The test scene's object crosses from second 2 to 4 of every 10.
         killed_recording("motion", 4, False, frames=1, motion=1, duration=30)
         mounted = full_disk()
-    finally:
-        for dll in FILTERS:
-            subprocess.run([WINE, "regsvr32", "/u", "/s", dll])
     if failures:
         print(f"{len(failures)} checks failed")
         return 1
