@@ -16,6 +16,7 @@
 #include "capture/live_view.h"
 #include "capture/recording.h"
 #include "capture/recording_control.h"
+#include "capture/video_cleanup_thread.h"
 #include "capture/warm_up.h"
 
 namespace talvex {
@@ -38,6 +39,9 @@ struct CaptureProgram {
   CompressorTable compressor_names;
   // The live view's frames outlive the graph that offers them.
   LiveFrames live_frames;
+  // The video folder's clean-up, which the graph's recorder asks for room: it outlives
+  // the graph.
+  std::unique_ptr<VideoCleanupThread> video_cleanup;
   std::unique_ptr<CaptureGraph> graph;
   Recorder recorder;
   RecordingControl recordings{settings, recorder};

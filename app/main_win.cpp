@@ -125,8 +125,26 @@ int run(HINSTANCE instance, const char* arguments, int show) {
   }
   p.recorder.set_log(log_entry_written);
 
+  // The clean-up of the video folder, from now on while the program runs.
+  p.video_cleanup = std::make_unique<VideoCleanupThread>(
+      []() -> std::unique_ptr<VideoFolder> {
+        const std::string folder = system_calls().current_directory(MAX_PATH);
+        if (folder.empty()) return nullptr;
+        return make_video_folder(folder);
+      },
+      [] {
+        const Settings& s = program().settings;
+        CleanupRules rules;
+        rules.keep_free_mb = s.keep_free_mb;
+        rules.max_age_days = s.max_age_days;
+        return rules;
+      },
+      [](int number) { log_message(number); });
+  p.video_cleanup->start();
+
   // 18. The capture graph for the saved device and compressor.
-  p.graph = make_capture_graph(settings, p.main_window, log_graph_message, &p.live_frames);
+  p.graph = make_capture_graph(settings, p.main_window, log_graph_message, &p.live_frames,
+                               p.video_cleanup.get());
   const std::string device = settings.video_device.str();
   const std::string compressor = settings.compressor.str();
   if (const int r = build_capture_graph(device.c_str(), compressor.c_str()); r == msg::kOk) {

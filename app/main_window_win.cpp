@@ -101,6 +101,7 @@ void on_destroy() {
   p.steps.reset();
   // 9-11.
   release_capture_graph();
+  if (p.video_cleanup) p.video_cleanup->stop();
   for (const char* name : {kFrameFileNames[0], kFrameFileNames[1], kTempRecordingName}) {
     // A recording that could not be saved stays for the next start's recovery.
     if (name == kTempRecordingName && p.recorder.keeps_temporary_file()) continue;

@@ -59,7 +59,7 @@ constexpr const char* kTexts[] = {
     /* 047 */ "\"Video Capture Device\" stopped sending frames. (047)",
     /* 048 */ "\"Video Capture Device\" is sending frames again. (048)",
     /* 049 */ "Invalid setting in \"configuration file\". Using its default. (049)",
-    /* 050 */ "",
+    /* 050 */ "Old videos deleted to make room. (050)",
     /* 051 */ "Unable to run the event command. (051)",
     /* 052 */ "Unable to use \"Talvex_mask.bmp\". Ignoring it. (052)",
     /* 053 */ "Unable to start the live view. (053)",

@@ -46,6 +46,7 @@ constexpr int kRecordingNotSaved = 46;
 constexpr int kCameraStopped = 47;
 constexpr int kCameraBack = 48;
 constexpr int kInvalidSetting = 49;
+constexpr int kOldVideosDeleted = 50;
 
 // The motion detector's mask.
 constexpr int kMaskUnusable = 52;

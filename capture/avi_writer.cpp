@@ -78,8 +78,21 @@ void AviWriter::close() {
 
 bool AviWriter::write(const void* data, std::size_t size) {
   if (failed_) return false;
-  if (size > 0 && system_calls().write_file(data, size, file_) != size) failed_ = true;
-  return !failed_;
+  if (size > 0 && system_calls().write_file(data, size, file_) != size) {
+    // Whatever part of it reached the file lies past the end: overwritten by the next write.
+    tail_stale_ = true;
+    tail_written_ = true;
+    return false;
+  }
+  return true;
+}
+
+bool AviWriter::at_end() {
+  if (!tail_stale_) return true;
+  std::clearerr(file_);
+  if (!system_calls().seek_file(file_, end_)) return false;
+  tail_stale_ = false;
+  return true;
 }
 
 std::vector<std::uint8_t> AviWriter::headers(std::int64_t period) const {
@@ -176,8 +189,13 @@ bool AviWriter::open(const char* name, const AviStream& stream, const CalendarTi
   if (stream_.frame_period <= 0 || stream_.bitmap_info.size() > kAviLargestStreamFormat) {
     return false;
   }
+  tail_stale_ = false;
+  tail_written_ = false;
   file_ = system_calls().open_file(name, "wb");
   if (!file_) return false;
+  // Unbuffered: a write the disk refused leaves nothing behind in a buffer, so that the
+  // next one can start over at the end of the last whole frame.
+  std::setvbuf(file_, nullptr, _IONBF, 0);
   const std::vector<std::uint8_t> h = headers(0);
   if (!write(h.data(), h.size()) || !system_calls().flush_file(file_)) {
     failed_ = true;
@@ -198,19 +216,25 @@ bool AviWriter::append(const std::uint8_t* data, std::size_t size, bool key, std
     failed_ = true;
     return false;
   }
+  if (!at_end()) return false;
   std::uint8_t header[8];
   std::memcpy(header, stream_.compressed ? "00dc" : "00db", 4);
   for (int i = 0; i < 4; ++i) header[4 + i] = static_cast<std::uint8_t>(size >> (8 * i));
   if (!write(header, 8) || !write(data, size) || ((size & 1) && !write("", 1))) return false;
   // A killed process loses nothing that reached the system; a power cut at most the last
-  // second.
-  if (std::fflush(file_) != 0) failed_ = true;
+  // second. A frame the system could not take is not part of the file.
+  if (std::fflush(file_) != 0) {
+    tail_stale_ = tail_written_ = true;
+    return false;
+  }
   const std::int64_t now = clock_();
-  if (!failed_ && now - last_sync_ >= kSyncMilliseconds) {
-    if (!system_calls().flush_file(file_)) failed_ = true;
+  if (now - last_sync_ >= kSyncMilliseconds) {
+    if (!system_calls().flush_file(file_)) {
+      tail_stale_ = tail_written_ = true;
+      return false;
+    }
     last_sync_ = now;
   }
-  if (failed_) return false;
   if (index_.empty()) first_time_ = time;
   last_time_ = time;
   index_.push_back(
@@ -224,6 +248,8 @@ bool AviWriter::finish() {
   if (!file_) return false;
   bool ok = !failed_;
   if (ok) {
+    // Always from the end of the last whole frame: a finish that failed may be tried again.
+    tail_stale_ = true;
     Bytes index;
     index.fourcc("idx1");
     index.u32(16 * index_.size());
@@ -240,8 +266,14 @@ bool AviWriter::finish() {
       period = std::max<std::int64_t>(1, (last_time_ - first_time_ + gaps / 2) / gaps);
     }
     const std::vector<std::uint8_t> h = headers(period);
-    ok = write(index.v.data(), index.v.size()) && system_calls().seek_file(file_, 0) &&
-         write(h.data(), h.size()) && system_calls().flush_file(file_);
+    ok = at_end() && write(index.v.data(), index.v.size());
+    // What a refused frame left past the index goes; where it cannot, it stays behind the
+    // last chunk the headers count, where no reader looks.
+    if (ok && tail_written_) system_calls().truncate_file(file_, end_ + index.v.size());
+    ok = ok && system_calls().seek_file(file_, 0) && write(h.data(), h.size()) &&
+         system_calls().flush_file(file_);
+    // The file stays open for another try once the disk has room.
+    if (!ok) return false;
   }
   ok = system_calls().close_file(file_) == 0 && ok;
   file_ = nullptr;

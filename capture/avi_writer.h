@@ -52,14 +52,18 @@ class AviWriter {
   // the file is then closed.
   bool open(const char* name, const AviStream& stream, const CalendarTime& start);
   // Appends one frame of `time` (100-ns units, any origin, never decreasing); `key` sets
-  // its key-frame flag in the index. False once any write failed: nothing more is written.
+  // its key-frame flag in the index. False when the frame was not written: a write the
+  // system refused (a full disk) loses only this frame, and the next one is tried again
+  // at the same place; once the file cannot take more (its size bound, a seek that
+  // failed) nothing more is written.
   bool append(const std::uint8_t* data, std::size_t size, bool key, std::int64_t time);
   // The file's size once one more frame of `size` bytes and the index are written.
   std::uint64_t size_with(std::size_t size) const;
   // Writes the index and the final headers, flushes the file to the disk and closes it.
   // The frame rate written is the frames' real average when at least two were written,
-  // so that the video lasts as long as the recording did. False when a step failed (the
-  // file is closed either way).
+  // so that the video lasts as long as the recording did. False when a step failed: the
+  // file then stays open as it stands, for another finish once there is room, or for
+  // the destructor to close.
   bool finish();
 
   bool is_open() const { return file_ != nullptr; }
@@ -74,11 +78,15 @@ class AviWriter {
   };
   std::vector<std::uint8_t> headers(std::int64_t period) const;
   bool write(const void* data, std::size_t size);
+  // Moves back to the end of the last whole frame after a refused write.
+  bool at_end();
   void close();
 
   Clock clock_;
   std::FILE* file_ = nullptr;
   bool failed_ = false;
+  bool tail_stale_ = false;    // the file position is past the last whole frame
+  bool tail_written_ = false;  // a refused write may have left bytes past it
   AviStream stream_;
   CalendarTime start_{};
   std::uint64_t end_ = 0;  // where the next chunk goes

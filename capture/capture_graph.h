@@ -55,8 +55,11 @@ class CaptureGraph : public RecordingGraph, public FrameSource {
 
 // The platform's capture graph for the settings record, showing its preview in `owner`.
 // `live`, when given, is offered every frame the grabber receives (for the live view).
+// `room`, when given, is the clean-up the recorder asks for room on the disk; it outlives
+// the graph.
 std::unique_ptr<CaptureGraph> make_capture_graph(Settings& settings, WindowHandle owner,
-                                                 LogFunction log, LiveFrames* live = nullptr);
+                                                 LogFunction log, LiveFrames* live = nullptr,
+                                                 RecordingRoom* room = nullptr);
 // The platform's device enumerator for the catalogue.
 std::unique_ptr<DeviceEnumerator> make_device_enumerator();
 

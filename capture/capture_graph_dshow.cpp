@@ -105,8 +105,8 @@ class SampleCounter final : public ComObject<ISampleGrabberCB> {
 // it succeeded; a failed set is torn down where it was made.
 class GraphParts {
  public:
-  GraphParts(Settings& settings, HWND owner, LogFunction log)
-      : settings_(settings), owner_(owner), log_(log) {}
+  GraphParts(Settings& settings, HWND owner, LogFunction log, RecordingRoom* room)
+      : settings_(settings), owner_(owner), log_(log), room_(room) {}
   GraphParts(const GraphParts&) = delete;
   GraphParts& operator=(const GraphParts&) = delete;
   ~GraphParts() { release(); }
@@ -155,12 +155,18 @@ class GraphParts {
   Settings& settings_;
   HWND owner_;
   LogFunction log_;
+  RecordingRoom* room_;
 };
 
 class DshowCaptureGraph final : public CaptureGraph {
  public:
-  DshowCaptureGraph(Settings& settings, WindowHandle owner, LogFunction log, LiveFrames* live)
-      : settings_(settings), owner_(static_cast<HWND>(owner)), log_(log), live_(live) {}
+  DshowCaptureGraph(Settings& settings, WindowHandle owner, LogFunction log, LiveFrames* live,
+                    RecordingRoom* room)
+      : settings_(settings),
+        owner_(static_cast<HWND>(owner)),
+        log_(log),
+        live_(live),
+        room_(room) {}
   ~DshowCaptureGraph() override { release(); }
 
   int build(const char* device_name, const char* compressor_name) override;
@@ -204,6 +210,7 @@ class DshowCaptureGraph final : public CaptureGraph {
   HWND owner_;
   LogFunction log_;
   LiveFrames* live_;
+  RecordingRoom* room_;
 
   // The grabber of a running graph, as the capture thread sees it, and its sample count.
   mutable std::mutex grabber_lock_;  // guards published_grabber_ and published_counter_
@@ -217,7 +224,7 @@ class DshowCaptureGraph final : public CaptureGraph {
 int DshowCaptureGraph::build(const char* device_name, const char* compressor_name) {
   // Callers release first; a graph still held goes now, its grabber first.
   release();
-  auto parts = std::make_unique<GraphParts>(settings_, owner_, log_);
+  auto parts = std::make_unique<GraphParts>(settings_, owner_, log_, room_);
   const int result = parts->build(device_name, compressor_name);
   // A failed build tears its parts down here; a build for "<none>" leaves no graph.
   if (result != msg::kOk || !parts->graph_) return result;
@@ -393,6 +400,7 @@ int GraphParts::build_capture_branch(const char* compressor_name) {
   // an event and writes the recordings. Its splits are asked of the owner window.
   recording_ = std::make_shared<RecordingStream>();
   recording_->set_pre_event(settings_.pre_event.load());
+  recording_->set_room(room_);
   const HWND owner = owner_;
   recording_->set_split_request([owner] {
     if (owner) ::PostMessageA(owner, kRecordingSplitMessage, 0, 0);
@@ -521,8 +529,9 @@ bool DshowCaptureGraph::grabbed_format(GrabbedFormat& format) {
 }  // namespace
 
 std::unique_ptr<CaptureGraph> make_capture_graph(Settings& settings, WindowHandle owner,
-                                                 LogFunction log, LiveFrames* live) {
-  return std::make_unique<DshowCaptureGraph>(settings, owner, log, live);
+                                                 LogFunction log, LiveFrames* live,
+                                                 RecordingRoom* room) {
+  return std::make_unique<DshowCaptureGraph>(settings, owner, log, live, room);
 }
 
 }  // namespace talvex

@@ -27,16 +27,19 @@ class RecorderPin : public dshow::InputPin {
   void on_connected() override { stream_->set_format(recording_format(media_type().get())); }
 
   HRESULT receive(IMediaSample* sample) override {
+    const long size = sample->GetActualDataLength();
+    if (size <= 0) return S_OK;
+    REFERENCE_TIME start = 0, end = 0;
+    // A sample without a time gets the stream time of its arrival.
+    const REFERENCE_TIME time =
+        SUCCEEDED(sample->GetTime(&start, &end)) ? start : filter().stream_time();
+    stream_->count_sample(static_cast<std::size_t>(size), time);
     if (!stream_->takes_samples()) return S_OK;
     BYTE* data = nullptr;
     if (FAILED(sample->GetPointer(&data)) || !data) return S_OK;
-    const long size = sample->GetActualDataLength();
-    if (size <= 0) return S_OK;
     StreamSample s;
     s.bytes.assign(data, data + size);
-    REFERENCE_TIME start = 0, end = 0;
-    // A sample without a time gets the stream time of its arrival.
-    s.time = SUCCEEDED(sample->GetTime(&start, &end)) ? start : filter().stream_time();
+    s.time = time;
     s.local = system_calls().local_time();
     const VIDEOINFOHEADER* info = media_type().video_info();
     const bool uncompressed = info && (info->bmiHeader.biCompression == BI_RGB ||

@@ -13,6 +13,7 @@ void Recorder::start_recording(RecordingGraph& graph, bool motion, int pre_event
   stream->set_pre_event(pre_event);
   // A start that cannot write a new file (a kept recording that cannot be made safe, a
   // full disk) loses the recording: reported like a save that failed.
+  lost_before_ = stream->lost_frames();
   recording_ =
       stream->start(motion ? RecordingStream::Kind::kMotion : RecordingStream::Kind::kContinuous);
   // A start made the kept file safe (saved or set aside) before it wrote a new one.
@@ -33,9 +34,13 @@ void Recorder::stop_recording(RecordingGraph& graph) {
     if (!stream->stop(name)) {
       kept_ = true;
       failed();
-    } else if (!name.empty()) {
-      last_video_name_ = name;
-      saved_ = true;
+    } else {
+      if (!name.empty()) {
+        last_video_name_ = name;
+        saved_ = true;
+      }
+      // Frames the disk refused (and no clean-up could make room for) are not in it.
+      if (stream->lost_frames() > lost_before_) failed();
     }
   }
   recording_ = false;
@@ -48,6 +53,8 @@ void Recorder::split_recording(RecordingGraph& graph) {
   std::string name;
   const bool saved = stream->split(name);
   if (!name.empty()) last_video_name_ = name;
+  if (saved && stream->lost_frames() > lost_before_) failed();
+  lost_before_ = stream->lost_frames();
   if (!saved) {
     kept_ = true;
     failed();

@@ -27,7 +27,8 @@ class RecordingGraph {
 // seconds gets the next free name of the series ("..._2.avi"), never the first one's. A
 // recording that cannot be saved leaves no dated file: 46 is logged once for it, and its
 // temporary file is kept for the next start (which saves it first) or the next program
-// start (which recovers it).
+// start (which recovers it). A recording saved without some of its frames (the disk
+// refused them and no clean-up could make room) is logged with 46 as well.
 class Recorder {
  public:
   // Writes a log entry; true when it reached the log.
@@ -64,6 +65,7 @@ class Recorder {
   bool recording_ = false;
   bool kept_ = false;
   int unlogged_ = 0;
+  std::size_t lost_before_ = 0;  // the stream's lost frames when this recording began
 };
 
 }  // namespace talvex

@@ -39,15 +39,60 @@ void RecordingStream::set_pre_event(int seconds) {
   update_takes_samples();
 }
 
-void RecordingStream::append(AviWriter& writer, const StreamSample& sample) {
+bool RecordingStream::write_frame(AviWriter& writer, const StreamSample& sample) {
   if (!writer.append(sample.bytes.data(), sample.bytes.size(), sample.key, sample.time)) {
-    ++lost_;
-    return;
+    return false;
   }
   if (!part_has_frame_) {
     part_start_ = sample.local;
     part_has_frame_ = true;
   }
+  return true;
+}
+
+bool RecordingStream::wait_for_room(const AviWriter& writer) {
+  waiting_for_room_ = !writer.failed() && room_ && room_->ask();
+  return waiting_for_room_;
+}
+
+void RecordingStream::count_sample(std::size_t bytes, std::int64_t time) {
+  constexpr std::int64_t kPeriod = 10 * 10000000LL;  // a figure every 10 s of the stream
+  if (!rate_started_ || time < rate_first_) {
+    rate_started_ = true;
+    rate_first_ = time;
+    rate_bytes_ = 0;
+  }
+  rate_bytes_ += bytes;
+  if (time - rate_first_ >= kPeriod) {
+    const double seconds = static_cast<double>(time - rate_first_) / 1e7;
+    if (room_) room_->note_stream_rate(static_cast<std::uint64_t>(rate_bytes_ / seconds));
+    rate_started_ = false;
+  }
+}
+
+std::size_t RecordingStream::write_owned(AviWriter& writer, const std::deque<StreamSample>& frames,
+                                         CalendarTime& first, bool& has_frame) {
+  std::size_t lost = 0;
+  bool room_made = false;
+  for (const StreamSample& s : frames) {
+    const auto put = [&] { return writer.append(s.bytes.data(), s.bytes.size(), s.key, s.time); };
+    bool written = put();
+    if (!written && !room_made && !writer.failed() && room_) {
+      room_made = true;
+      written = room_->make() && put();
+    }
+    if (!written) {
+      ++lost;
+    } else if (!has_frame) {
+      first = s.local;
+      has_frame = true;
+    }
+  }
+  return lost;
+}
+
+bool RecordingStream::with_room(const std::function<bool()>& step) {
+  return step() || (room_ && room_->make() && step());
 }
 
 void RecordingStream::hold(StreamSample sample) {
@@ -65,22 +110,31 @@ bool RecordingStream::split_before(const StreamSample& sample) const {
                              writer_->size_with(sample.bytes.size()) > limits_.split_bytes);
 }
 
-bool RecordingStream::attach_and_drain() {
-  writer_ = std::move(owned_);
+bool RecordingStream::drain() {
   while (!held_.empty()) {
     if (split_before(held_.front())) {
       split_due_ = true;
+      waiting_for_room_ = false;
       mode_ = Mode::kHolding;
       update_takes_samples();
       return true;
     }
-    append(*writer_, held_.front());
+    if (!write_frame(*writer_, held_.front())) {
+      if (wait_for_room(*writer_)) return false;
+      ++lost_;
+    }
     held_bytes_ -= held_.front().bytes.size();
     held_.pop_front();
   }
+  waiting_for_room_ = false;
+  return false;
+}
+
+bool RecordingStream::attach_and_drain() {
+  writer_ = std::move(owned_);
   mode_ = Mode::kWriting;
   update_takes_samples();
-  return false;
+  return drain();
 }
 
 void RecordingStream::deliver(StreamSample sample) {
@@ -92,14 +146,22 @@ void RecordingStream::deliver(StreamSample sample) {
         ring_.push(std::move(sample));
         break;
       case Mode::kWriting:
-        if (split_before(sample)) {
+        if (waiting_for_room_) {
+          // Behind frames the disk refused: in their order, once it takes them.
+          hold(std::move(sample));
+          ask = drain();
+        } else if (split_before(sample)) {
           mode_ = Mode::kHolding;
           update_takes_samples();
           split_due_ = true;
           ask = true;
           hold(std::move(sample));
-        } else {
-          append(*writer_, sample);
+        } else if (!write_frame(*writer_, sample)) {
+          if (wait_for_room(*writer_)) {
+            hold(std::move(sample));
+          } else {
+            ++lost_;
+          }
         }
         break;
       case Mode::kHolding:
@@ -111,21 +173,25 @@ void RecordingStream::deliver(StreamSample sample) {
 }
 
 bool RecordingStream::open_part(const CalendarTime& start) {
-  owned_ = std::make_unique<AviWriter>(clock_);
-  if (owned_->open(kTempRecordingName, *stream_, start)) return true;
-  owned_.reset();
-  // Only the headers of this very part can be there: the name was free before the open.
-  system_calls().remove_file(kTempRecordingName);
-  return false;
+  return with_room([&] {
+    owned_ = std::make_unique<AviWriter>(clock_);
+    if (owned_->open(kTempRecordingName, *stream_, start)) return true;
+    owned_.reset();
+    // Only the headers of this very part can be there: the name was free before the open.
+    system_calls().remove_file(kTempRecordingName);
+    return false;
+  });
 }
 
 bool RecordingStream::save_part(AviWriter& writer, const CalendarTime& start,
                                 const CalendarTime& end, std::string& name) {
-  return writer.finish() && rename_to_dated_name(kTempRecordingName, start, end, name);
+  return with_room([&] { return writer.finish(); }) &&
+         rename_to_dated_name(kTempRecordingName, start, end, name);
 }
 
 bool RecordingStream::start(Kind kind) {
   if (!stream_) return false;
+  if (room_) room_->ask();
   {
     std::lock_guard lock(stream_lock_);
     if (mode_ != Mode::kIdle) return true;
@@ -166,22 +232,14 @@ bool RecordingStream::start(Kind kind) {
     return false;
   }
   // The seconds before the event go first; only this thread has the new part yet.
-  bool first = true;
+  bool has_frame = false;
   CalendarTime first_local{};
-  std::size_t lost = 0;
-  for (const StreamSample& s : earlier) {
-    if (!owned_->append(s.bytes.data(), s.bytes.size(), s.key, s.time)) {
-      ++lost;
-    } else if (first) {
-      first_local = s.local;
-      first = false;
-    }
-  }
+  const std::size_t lost = write_owned(*owned_, earlier, first_local, has_frame);
   bool again;
   {
     std::lock_guard lock(stream_lock_);
     lost_ += lost;
-    part_has_frame_ = !first;
+    part_has_frame_ = has_frame;
     part_start_ = first_local;
     again = attach_and_drain();
   }
@@ -194,21 +252,28 @@ bool RecordingStream::stop(std::string& name) {
   std::unique_ptr<AviWriter> writer;
   CalendarTime start;
   bool has_frame;
+  std::deque<StreamSample> held;
   {
     std::lock_guard lock(stream_lock_);
     if (mode_ == Mode::kIdle) return true;
     ++stops_;
     writer = std::move(writer_);
-    // Frames held for a split that is still due end this part instead.
-    for (const StreamSample& s : held_) append(*writer, s);
+    held = std::move(held_);
     held_.clear();
     held_bytes_ = 0;
     split_due_ = false;
+    waiting_for_room_ = false;
     mode_ = Mode::kIdle;
     update_takes_samples();
     ring_.clear();
     start = part_start_;
     has_frame = part_has_frame_;
+  }
+  // Frames held for a split that is still due, or for room on the disk, end this part:
+  // the streaming thread no longer reaches it.
+  if (const std::size_t lost = write_owned(*writer, held, start, has_frame); lost > 0) {
+    std::lock_guard lock(stream_lock_);
+    lost_ += lost;
   }
   if (!has_frame) {
     writer->finish();

@@ -27,6 +27,19 @@
 
 namespace talvex {
 
+// What the recorder asks of the video folder's clean-up when the disk refuses its writes.
+class RecordingRoom {
+ public:
+  virtual ~RecordingRoom() = default;
+  // Any thread, never waits: a clean-up soon. False when no clean-up is set to make room
+  // (the recorder then loses what it cannot write, as without one).
+  virtual bool ask() = 0;
+  // A clean-up now, on the calling thread: true when it deleted something.
+  virtual bool make() = 0;
+  // The capture stream's bytes per second, for a clean-up before any video exists.
+  virtual void note_stream_rate(std::uint64_t bytes_per_second) = 0;
+};
+
 struct RecordingLimits {
   std::uint64_t split_bytes = std::uint64_t{1} << 30;      // a file never passes this
   std::size_t memory_bytes = PreEventRing::kDefaultBound;  // the ring, and the held frames
@@ -46,11 +59,20 @@ class RecordingStream {
   // Called by the streaming thread, outside the stream lock, when a split is due; the
   // owner then calls split() on its own thread.
   void set_split_request(std::function<void()> request) { split_request_ = std::move(request); }
+  // The clean-up that makes room: asked before each recording or part starts and at once
+  // when a write fails; a save or an open that fails is tried again once after it ran.
+  // While a clean-up is on its way, the frames the disk refused are held (within the
+  // memory bound) and written once there is room, so that the recording goes on without
+  // a gap. It must outlive the stream.
+  void set_room(RecordingRoom* room) { room_ = room; }
 
   // Streaming thread. Whether a sample would be kept at all (a recording runs, or the ring
   // keeps seconds): a sample arriving when it is not needs no copy.
   bool takes_samples() const { return takes_samples_.load(); }
   void deliver(StreamSample sample);
+  // Every sample of the stream, taken or not: its size and time (100-ns units), for the
+  // stream's rate.
+  void count_sample(std::size_t bytes, std::int64_t time);
 
   // Owner thread. The seconds kept before an event (0-30; 0 keeps nothing).
   void set_pre_event(int seconds);
@@ -88,10 +110,22 @@ class RecordingStream {
   bool open_part(const CalendarTime& start);
   bool save_part(AviWriter& writer, const CalendarTime& start, const CalendarTime& end,
                  std::string& name);
+  // A save or an open, tried again once after a clean-up when it failed.
+  bool with_room(const std::function<bool()>& step);
+  // Owner thread, on a part only it reaches: writes the frames, making room once when the
+  // disk refuses one; the first written frame's time goes to `first`. Returns the frames
+  // lost.
+  std::size_t write_owned(AviWriter& writer, const std::deque<StreamSample>& frames,
+                          CalendarTime& first, bool& has_frame);
   // With the stream lock held.
-  void append(AviWriter& writer, const StreamSample& sample);
+  bool write_frame(AviWriter& writer, const StreamSample& sample);
   void hold(StreamSample sample);
   bool split_before(const StreamSample& sample) const;
+  // Whether a frame the disk refused is held for a clean-up to make room.
+  bool wait_for_room(const AviWriter& writer);
+  // In the writing mode: writes the held frames in order while the file takes them; true
+  // when a split became due (the rest is held for it).
+  bool drain();
   // Makes the part just opened the one the streaming thread appends to and writes the held
   // frames into it while they fit; true when some are left for another split.
   bool attach_and_drain();
@@ -99,7 +133,13 @@ class RecordingStream {
   const Limits limits_;
   const AviWriter::Clock clock_;
   std::function<void()> split_request_;
+  RecordingRoom* room_ = nullptr;
   std::optional<AviStream> stream_;
+
+  // Streaming thread only: the stream's rate since the last figure.
+  std::uint64_t rate_bytes_ = 0;
+  std::int64_t rate_first_ = 0;
+  bool rate_started_ = false;
 
   // Owner thread only.
   std::unique_ptr<AviWriter> owned_;  // a part being opened, finished or renamed
@@ -114,6 +154,7 @@ class RecordingStream {
   std::deque<StreamSample> held_;
   std::size_t held_bytes_ = 0;
   bool split_due_ = false;
+  bool waiting_for_room_ = false;  // the held frames wait for a clean-up, not a split
   bool hourly_ = false;
   std::size_t lost_ = 0;
   std::size_t starts_ = 0, stops_ = 0;

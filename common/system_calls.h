@@ -46,6 +46,8 @@ struct SystemCalls {
   bool (*rename_no_replace)(const char* from, const char* to);
   // The size and the local time of the last write of a file; false when it has none.
   bool (*file_status)(const char* name, std::uint64_t& size, CalendarTime& last_write);
+  // Cuts the stream's file to `size` bytes (the stream's buffer handed over first).
+  bool (*truncate_file)(std::FILE* file, std::uint64_t size);
 };
 
 // The process-wide table. Production code calls through it; tests swap entries.

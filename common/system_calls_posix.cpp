@@ -110,13 +110,18 @@ bool file_status(const char* name, std::uint64_t& size, CalendarTime& last_write
   return true;
 }
 
+bool truncate_file(std::FILE* file, std::uint64_t size) {
+  return std::fflush(file) == 0 && ::ftruncate(::fileno(file), static_cast<off_t>(size)) == 0;
+}
+
 }  // namespace
 
 const SystemCalls& default_system_calls() {
   static const SystemCalls table{
-      local_time, utc_time,   current_directory, set_current_directory, open_file,
-      write_file, close_file, replace_file,      remove_file,           copy_file,
-      read_file,  seek_file,  flush_file,        rename_no_replace,     file_status};
+      local_time,  utc_time,          current_directory, set_current_directory,
+      open_file,   write_file,        close_file,        replace_file,
+      remove_file, copy_file,         read_file,         seek_file,
+      flush_file,  rename_no_replace, file_status,       truncate_file};
   return table;
 }
 

@@ -1,7 +1,7 @@
 // The recorder's own files: the AVI writer over a table of streams (checked by ffprobe and
 // ffmpeg), the pre-event ring, recordings split at the hour and at the size bound with a
 // streaming thread and an owner thread as in the program, saves killed (SIGKILL) at every
-// step, and a disk that fills (a real tmpfs).
+// step, and a disk that fills (a real tmpfs), with and without the clean-up that makes room.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/mount.h>
@@ -20,6 +20,7 @@
 #include "capture/avi_writer.h"
 #include "capture/pre_event_ring.h"
 #include "capture/recording_stream.h"
+#include "capture/video_cleanup_thread.h"
 #include "capture/video_name.h"
 #include "capture/working_files.h"
 #include "tests/core/avi_probe.h"
@@ -591,10 +592,11 @@ TEST(RecorderKilled, AtEveryStepOfASaveLeavesAVideoOrARecoverableFile) {
   }
 }
 
-// The video folder on a small tmpfs that fills during a recording: no dated video that
-// does not play, the frames written kept in the temporary file, and once there is room the
-// next start saves them and records anew.
-TEST(RecorderFullDisk, KeepsWhatWasWrittenAndRecordsAgainOnceThereIsRoom) {
+// The video folder on a small tmpfs that fills during a recording, without a clean-up: the
+// frames the disk takes (smaller ones may still fit) are saved in order in a dated video
+// that plays, the others are counted lost, and once there is room the next recording
+// saves every frame.
+TEST(RecorderFullDisk, SavesWhatWasWrittenAndRecordsAgainOnceThereIsRoom) {
   const fs::path folder = fs::temp_directory_path() / ("talvex_full_" + std::to_string(::getpid()));
   fs::create_directories(folder);
   if (::mount("tmpfs", folder.c_str(), "tmpfs", 0, "size=600k") != 0) {
@@ -614,27 +616,111 @@ TEST(RecorderFullDisk, KeepsWhatWasWrittenAndRecordsAgainOnceThereIsRoom) {
     ASSERT_TRUE(stream.start(RecordingStream::Kind::kContinuous));
     const CalendarTime t0{2026, 12, 10, 10, 20, 10, 0};
     for (int i = 0; i < 120; ++i) stream.deliver(sample(i, t0));
-    EXPECT_GT(stream.lost_frames(), 0u);
+    const std::size_t lost = stream.lost_frames();
+    EXPECT_GT(lost, 0u);
     std::string name;
-    EXPECT_FALSE(stream.stop(name));
-    EXPECT_TRUE(videos().empty());
-    const std::size_t kept = frames_of(kTempRecordingName).size();
-    EXPECT_GT(kept, 10u);
-    EXPECT_EQ(kept + stream.lost_frames(), 120u);
+    ASSERT_TRUE(stream.stop(name));
+    ASSERT_EQ(videos().size(), 1u);
+    const auto saved = frames_of(name);
+    EXPECT_GT(saved.size(), 10u);
+    EXPECT_EQ(saved.size() + lost, 120u);
+    // The frames saved are the stream's, in its order.
+    std::size_t next = 0;
+    for (const auto& frame : saved) {
+      while (next < 120 && sample(int(next), t0).bytes != frame) ++next;
+      ASSERT_LT(next, 120u);
+      ++next;
+    }
+    EXPECT_EQ(probe(name).errors, "");
+    EXPECT_FALSE(fs::exists(kTempRecordingName));
 
     fs::remove("filler");
+    fs::remove(name);
     clock.second = 50;
     ASSERT_TRUE(stream.start(RecordingStream::Kind::kContinuous));
-    ASSERT_EQ(videos().size(), 1u);  // the kept recording, saved first
-    const auto saved = frames_of(videos()[0]);
-    ASSERT_EQ(saved.size(), kept);
-    for (std::size_t i = 0; i < kept; ++i) EXPECT_EQ(saved[i], sample(int(i), t0).bytes) << i;
-    EXPECT_EQ(probe(videos()[0]).errors, "");
     for (int i = 0; i < 15; ++i) stream.deliver(sample(i, {2026, 12, 10, 10, 20, 50, 0}));
     clock.second = 51;
     ASSERT_TRUE(stream.stop(name));
     EXPECT_EQ(frames_of(name).size(), 15u);
     EXPECT_EQ(probe(name).errors, "");
+  }
+  fs::current_path(previous);
+  ::umount(folder.c_str());
+  fs::remove(folder);
+}
+
+// The same disk filling with the clean-up set to keep 1 MB free: the clean-up makes room
+// by deleting the oldest videos (never a read-only one or another file) when a write is
+// refused mid-recording, and the recording goes on: every frame in the video, in order.
+TEST(RecorderFullDisk, TheCleanupMakesRoomAndTheRecordingGoesOnWithoutAGap) {
+  const fs::path folder = fs::temp_directory_path() / ("talvex_room_" + std::to_string(::getpid()));
+  fs::create_directories(folder);
+  if (::mount("tmpfs", folder.c_str(), "tmpfs", 0, "size=6m") != 0) {
+    fs::remove(folder);
+    GTEST_SKIP() << "no tmpfs can be mounted here (not root?)";
+  }
+  const fs::path previous = fs::current_path();
+  fs::current_path(folder);
+  {
+    testing::ScopedSystemCalls sys;
+    system_calls().local_time = [] { return CalendarTime{2026, 12, 10, 10, 30, 0, 0}; };
+    const std::string mb(1 << 20, 'v');
+    const char* old[] = {"Talvex_Camera_2026-12-01_10-00-00_2026-12-01_10-00-30.avi",
+                         "Talvex_Camera_2026-12-02_10-00-00_2026-12-02_10-00-30.avi",
+                         "Talvex_Camera_2026-12-03_10-00-00_2026-12-03_10-00-30.avi",
+                         "Talvex_Camera_2026-12-03_10-00-00_2026-12-03_10-00-30_2.avi"};
+    const char* keep = "Talvex_Camera_2026-11-01_10-00-00_2026-11-01_10-00-30.avi";
+    for (const char* n : old) testing::write_bytes(n, mb);
+    testing::write_bytes(keep, mb);
+    fs::permissions(keep, fs::perms::owner_write, fs::perm_options::remove);
+    testing::write_bytes("Talvex.log", std::string(700 * 1024, 'l'));
+    // 6 MB less 5.7 MB: the 1 MB target is not met at the start either.
+    std::vector<std::string> logged;
+    VideoCleanupThread cleanup([dir = folder.string()] { return make_video_folder(dir); },
+                               [] {
+                                 CleanupRules rules;
+                                 rules.keep_free_mb = 1;
+                                 return rules;
+                               },
+                               [&logged](int n) { logged.push_back(std::to_string(n)); });
+    cleanup.start();
+    ASSERT_TRUE(testing::wait_until([&] { return cleanup.runs() >= 1; }));
+    EXPECT_EQ(cleanup.deleted(), 1u);  // the oldest deletable: 1.3 MB free
+    EXPECT_FALSE(fs::exists(old[0]));
+
+    RecordingStream stream({}, fixed_clock);
+    stream.set_room(&cleanup);
+    ASSERT_TRUE(stream.set_format(mjpeg_format()));
+    ASSERT_TRUE(stream.start(RecordingStream::Kind::kContinuous));
+    const CalendarTime t0{2026, 12, 10, 10, 30, 0, 0};
+    // About 3 MB of frames: the disk refuses some; the clean-up, asked at once, deletes.
+    int delivered = 0;
+    std::uint64_t bytes = 0;
+    while (bytes < 3 * (1u << 20)) {
+      StreamSample s = sample(delivered++, t0);
+      bytes += s.bytes.size();
+      stream.deliver(std::move(s));
+      if (delivered % 100 == 0) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    ASSERT_TRUE(testing::wait_until([&] { return cleanup.deleted() >= 3; }));
+    for (int i = 0; i < 30; ++i) stream.deliver(sample(delivered++, t0));
+    std::string name;
+    ASSERT_TRUE(stream.stop(name));
+    EXPECT_EQ(stream.lost_frames(), 0u);
+    const auto saved = frames_of(name);
+    ASSERT_EQ(saved.size(), static_cast<std::size_t>(delivered));
+    for (int i = 0; i < delivered; ++i) ASSERT_EQ(saved[i], sample(i, t0).bytes) << i;
+    EXPECT_EQ(probe(name).errors, "");
+    // Oldest first; the read-only video and the log are still there.
+    EXPECT_FALSE(fs::exists(old[1]));
+    EXPECT_FALSE(fs::exists(old[2]));
+    EXPECT_TRUE(fs::exists(keep));
+    EXPECT_TRUE(fs::exists("Talvex.log"));
+    EXPECT_FALSE(logged.empty());
+    for (const std::string& n : logged) EXPECT_EQ(n, "50");
+    EXPECT_LE(logged.size(), cleanup.deleted());
+    cleanup.stop();
+    fs::permissions(keep, fs::perms::owner_write, fs::perm_options::add);
   }
   fs::current_path(previous);
   ::umount(folder.c_str());

@@ -5,12 +5,14 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <random>
 #include <sstream>
 #include <string>
+#include <thread>
 
 #include "common/system_calls.h"
 
@@ -71,6 +73,21 @@ namespace talvex::testing {
 inline std::string read_text(const std::filesystem::path& file) {
   std::ifstream in(file);
   return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+}  // namespace talvex::testing
+
+namespace talvex::testing {
+
+// Waits up to `seconds` for another thread to make `condition` true; its last answer.
+template <typename Condition>
+bool wait_until(Condition condition, int seconds = 20) {
+  const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+  while (std::chrono::steady_clock::now() < end) {
+    if (condition()) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return condition();
 }
 
 }  // namespace talvex::testing
