@@ -2,7 +2,7 @@
 """A disk that never fills: the real capture program under Wine with its video folder on a
 small tmpfs.
 
-  cleanup_e2e.py WINE BIN_DIR WORK_DIR [SECONDS]
+  cleanup_e2e.py WINE BIN_DIR WORK_DIR PREFIX [SECONDS]
 
 The Replay camera plays uncompressed 160 x 120 frames with a bar that moves from frame to
 frame, so motion recordings of 3 s follow one another for as long as the run lasts (about
@@ -11,7 +11,8 @@ recording never stops, the free space never falls below the target by more than 
 video, the oldest videos go first, a read-only video and every other file stay, 050 is
 logged once per clean-up and never with 046, and every video left plays (ffprobe). With a
 two-line configuration file the same drive fills up and nothing is deleted. Prints the
-run's figures. Exits 77 (skipped) when no tmpfs can be mounted.
+run's figures. Exits 77 (skipped) when no tmpfs can be mounted. It runs in its own copy of
+the Wine prefix PREFIX, beside the other tests.
 """
 import os
 import re
@@ -19,10 +20,11 @@ import subprocess
 import sys
 import time
 
-from wine_e2e import fresh, log, test_devices
+from wine_e2e import fresh, log, own_prefix, test_devices
 
 WINE, BIN, WORK = sys.argv[1], os.path.abspath(sys.argv[2]), os.path.abspath(sys.argv[3])
-SECONDS = int(sys.argv[4]) if len(sys.argv) > 4 else 150
+PREFIX = sys.argv[4]
+SECONDS = int(sys.argv[5]) if len(sys.argv) > 5 else 150
 W, H, FRAMES = 160, 120, 30
 DRIVE_MB, KEEP_FREE_MB = 40, 8
 MIB = 1 << 20
@@ -218,10 +220,13 @@ def main():
     for n in range(FRAMES):
         with open(os.path.join(frames, f"frame_{n:03d}.bmp"), "wb") as f:
             f.write(frame_bmp(n))
-    with test_devices(WINE, BIN):
-        if not cleanup_run(frames):
-            print("no tmpfs can be mounted here (not root?): skipped")
-            return 77
+    probe_folder = fresh(WORK, "cleanup_probe")
+    if not mounted(probe_folder):
+        print("no tmpfs can be mounted here (not root?): skipped")
+        return 77
+    subprocess.run(["umount", "-l", probe_folder])
+    with own_prefix(WINE, PREFIX, WORK), test_devices(WINE, BIN):
+        cleanup_run(frames)
         design_run(frames)
     for f in failures:
         print("FAIL  " + f)
