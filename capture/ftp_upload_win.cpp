@@ -56,32 +56,29 @@ void bound_waits(HINTERNET session) {
 }  // namespace
 
 WinInetCalls& wininet_calls() {
-  static WinInetCalls calls{::InternetOpenA, ::InternetConnectA, ::FtpOpenFileA,
-                            ::InternetWriteFile, ::InternetCloseHandle};
+  static WinInetCalls calls{::InternetOpenA,     ::InternetConnectA,    ::FtpOpenFileA,
+                            ::InternetWriteFile, ::InternetCloseHandle, ::FtpRenameFileA,
+                            ::FtpDeleteFileA};
   return calls;
 }
 
-int ftp_upload_attempt(const UploadJob& job, std::atomic<int>& failure) {
+namespace {
+
+// The server answered the command with a refusal (as opposed to a connection that failed
+// or stopped answering).
+bool refused_by_server() { return ::GetLastError() == ERROR_INTERNET_EXTENDED_ERROR; }
+
+// Stores the job's snapshot under `name` on the connection: 54, or 40 to 43. `refused`
+// tells whether a 40 was the server's answer to the store.
+int store(HINTERNET connection, const char* name, const UploadJob& job, std::atomic<int>& failure,
+          bool& refused) {
   const WinInetCalls& net = wininet_calls();
-  const FtpTexts& ftp = job.ftp;
-  failure = msg::kFtpNoSession;
-  InternetHandle session(net.open(kAgent, INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0));
-  if (!session) return msg::kFtpNoSession;
-  bound_waits(session.get());
-
-  // A port the setting can hold but a connection can't is refused, not cut to 16 bits. Port
-  // 0 goes to the platform, which takes it for the default FTP port.
-  failure = msg::kFtpNoConnection;
-  if (ftp.port < 0 || ftp.port > 65535) return msg::kFtpNoConnection;
-  InternetHandle connection(net.connect(session.get(), ftp.server.c_str(),
-                                        static_cast<INTERNET_PORT>(ftp.port), ftp.user.c_str(),
-                                        ftp.password.c_str(), INTERNET_SERVICE_FTP, 0, 0));
-  if (!connection) return msg::kFtpNoConnection;
-
   failure = msg::kFtpNoRemoteFile;
-  InternetHandle remote(net.open_remote_file(connection.get(), ftp.destination.c_str(),
-                                             GENERIC_WRITE, kRemoteFileFlags, 0));
-  if (!remote) return msg::kFtpNoRemoteFile;
+  InternetHandle remote(net.open_remote_file(connection, name, GENERIC_WRITE, kRemoteFileFlags, 0));
+  if (!remote) {
+    refused = refused_by_server();
+    return msg::kFtpNoRemoteFile;
+  }
 
   failure = msg::kFtpIncomplete;
   std::size_t total = 0;
@@ -113,6 +110,77 @@ int ftp_upload_attempt(const UploadJob& job, std::atomic<int>& failure) {
   // The store ends with the remote file's close; one that fails has not stored it.
   if (!remote.close()) return msg::kFtpIncomplete;
   return msg::kOk;
+}
+
+// The server, port, user and remote name: what a refusal to rename is remembered for.
+std::string target_of(const FtpTexts& ftp) {
+  return std::string(ftp.server.c_str()) + '\n' + std::to_string(ftp.port) + '\n' +
+         ftp.user.c_str() + '\n' + ftp.destination.c_str();
+}
+
+}  // namespace
+
+int ftp_upload_attempt(const UploadJob& job, std::atomic<int>& failure) {
+  const WinInetCalls& net = wininet_calls();
+  const FtpTexts& ftp = job.ftp;
+  failure = msg::kFtpNoSession;
+  InternetHandle session(net.open(kAgent, INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0));
+  if (!session) return msg::kFtpNoSession;
+  bound_waits(session.get());
+
+  // A port the setting can hold but a connection can't is refused, not cut to 16 bits. Port
+  // 0 goes to the platform, which takes it for the default FTP port.
+  failure = msg::kFtpNoConnection;
+  if (ftp.port < 0 || ftp.port > 65535) return msg::kFtpNoConnection;
+  InternetHandle connection(net.connect(session.get(), ftp.server.c_str(),
+                                        static_cast<INTERNET_PORT>(ftp.port), ftp.user.c_str(),
+                                        ftp.password.c_str(), INTERNET_SERVICE_FTP, 0, 0));
+  if (!connection) return msg::kFtpNoConnection;
+
+  // The snapshot goes under a staging name first and is renamed onto the remote name in its
+  // turn, so that the name never holds a part of a file, nor an older snapshot than the
+  // newest that arrived. A server that refuses the staging name or the rename gets it
+  // under the remote name directly instead, as a plain store.
+  RemoteNameTurns& turns = remote_name_turns();
+  if (turns.overtaken(job.sequence)) return msg::kOk;  // a newer snapshot is there already
+  const std::string target = target_of(ftp);
+  const char* name = ftp.destination.c_str();
+  bool fell_back = false;
+  if (!turns.stores_directly(target)) {
+    const StagingNumber number;
+    const std::string staged = std::string(name) + ".part" + std::to_string(number.get());
+    bool refused = false;
+    const int stored = store(connection.get(), staged.c_str(), job, failure, refused);
+    if (stored != msg::kOk) {
+      if (stored != msg::kFtpNoRemoteFile) net.remove(connection.get(), staged.c_str());
+      if (stored != msg::kFtpNoRemoteFile || !refused) return stored;
+    } else {
+      const RemoteNameTurns::Turn turn = turns.take_turn(job.sequence, [&] {
+        if (net.rename(connection.get(), staged.c_str(), name)) return true;
+        // Some servers rename onto no name that exists: the old snapshot goes first there.
+        if (!refused_by_server()) return false;
+        net.remove(connection.get(), name);
+        if (net.rename(connection.get(), staged.c_str(), name)) return true;
+        refused = refused_by_server();
+        return false;
+      });
+      if (turn == RemoteNameTurns::Turn::kPlaced) return msg::kOk;
+      net.remove(connection.get(), staged.c_str());
+      // Overtaken: a newer snapshot is under the name already, and stays.
+      if (turn == RemoteNameTurns::Turn::kOvertaken) return msg::kOk;
+      if (!refused) return msg::kFtpIncomplete;
+    }
+    fell_back = true;
+  }
+
+  if (turns.overtaken(job.sequence)) return msg::kOk;
+  bool refused = false;
+  const int stored = store(connection.get(), name, job, failure, refused);
+  if (stored == msg::kOk) {
+    turns.placed(job.sequence);
+    if (fell_back) turns.store_directly(target);
+  }
+  return stored;
 }
 
 int ftp_upload(const char* local_file, const FtpTexts& ftp) {

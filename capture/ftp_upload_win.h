@@ -16,6 +16,8 @@ struct WinInetCalls {
   (HINTERNET connection, LPCSTR name, DWORD access, DWORD flags, DWORD_PTR context);
   BOOL(WINAPI* write)(HINTERNET file, LPCVOID data, DWORD size, LPDWORD written);
   BOOL(WINAPI* close)(HINTERNET handle);
+  BOOL(WINAPI* rename)(HINTERNET connection, LPCSTR from, LPCSTR to);
+  BOOL(WINAPI* remove)(HINTERNET connection, LPCSTR name);
 };
 WinInetCalls& wininet_calls();
 

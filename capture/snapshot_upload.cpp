@@ -1,5 +1,6 @@
 #include "capture/snapshot_upload.h"
 
+#include <algorithm>
 #include <condition_variable>
 #include <mutex>
 #include <new>
@@ -46,6 +47,7 @@ bool SnapshotUploader::start(UploadJob& job, bool capped) {
   } catch (const std::bad_alloc&) {
     return false;
   }
+  owned->sequence = remote_name_turns().next_sequence();
   ++live_upload_threads;
   try {
     // The thread owns its job and every handle it opens; the uploader keeps only the
@@ -113,6 +115,60 @@ int SnapshotUploader::wait() {
   }
   return attempt->failure.load();
 }
+
+RemoteNameTurns::Turn RemoteNameTurns::take_turn(std::uint64_t sequence,
+                                                 const std::function<bool()>& rename) {
+  std::lock_guard<std::mutex> turn(turn_lock);
+  if (newest_placed_.load() > sequence) return Turn::kOvertaken;
+  if (!rename()) return Turn::kRefused;
+  placed(sequence);
+  return Turn::kPlaced;
+}
+
+bool RemoteNameTurns::overtaken(std::uint64_t sequence) { return newest_placed_.load() > sequence; }
+
+void RemoteNameTurns::placed(std::uint64_t sequence) {
+  std::uint64_t newest = newest_placed_.load();
+  while (newest < sequence && !newest_placed_.compare_exchange_weak(newest, sequence)) {
+  }
+}
+
+int RemoteNameTurns::take_staging_number() {
+  std::lock_guard<std::mutex> lock(staging_lock);
+  const auto free = std::find(staging_taken_.begin(), staging_taken_.end(), false);
+  const int number = static_cast<int>(free - staging_taken_.begin());
+  if (free == staging_taken_.end()) {
+    staging_taken_.push_back(true);
+  } else {
+    *free = true;
+  }
+  return number;
+}
+
+void RemoteNameTurns::give_back_staging_number(int number) {
+  std::lock_guard<std::mutex> lock(staging_lock);
+  staging_taken_[static_cast<std::size_t>(number)] = false;
+}
+
+bool RemoteNameTurns::stores_directly(const std::string& target) {
+  std::lock_guard<std::mutex> lock(direct_lock);
+  return std::find(direct_targets_.begin(), direct_targets_.end(), target) != direct_targets_.end();
+}
+
+void RemoteNameTurns::store_directly(const std::string& target) {
+  std::lock_guard<std::mutex> lock(direct_lock);
+  if (std::find(direct_targets_.begin(), direct_targets_.end(), target) == direct_targets_.end()) {
+    direct_targets_.push_back(target);
+  }
+}
+
+RemoteNameTurns& remote_name_turns() {
+  // Never destroyed: an abandoned attempt may still take its turn while the process ends.
+  static RemoteNameTurns* const turns = new RemoteNameTurns;
+  return *turns;
+}
+
+int unreturned_upload_attempts() { return live_upload_threads.load(); }
 
 int read_snapshot_file(const char* file_name, std::vector<char>& bytes) {
   bytes.clear();

@@ -2,7 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <atomic>
 #include <condition_variable>
+#include <cstdint>
 #include <filesystem>
 #include <fstream>
 #include <mutex>
@@ -147,6 +150,62 @@ TEST(SnapshotUploader, AtMostFourUnreturnedAttemptsThenTheNewestWaits) {
   }
   EXPECT_TRUE(g.all_returned());
   gate = nullptr;
+}
+
+// Attempts that finish in any order: the renames onto the name never overlap, and the name
+// only ever moves on to a newer snapshot; an older one that comes later gives way.
+TEST(RemoteNameTurns, RenamesOneAtATimeAndOnlyEverForward) {
+  RemoteNameTurns& turns = remote_name_turns();
+  std::vector<std::uint64_t> sequences;
+  for (int i = 0; i < 16; ++i) sequences.push_back(turns.next_sequence());
+  std::atomic<int> renaming{0};
+  std::atomic<bool> overlapped{false};
+  std::mutex order_lock;  // guards placed
+  std::vector<std::uint64_t> placed;
+  std::vector<std::thread> attempts;
+  // Started in a mixed order; every third rename is refused by its "server" and must not
+  // count as placed.
+  std::vector<std::size_t> order(sequences.size());
+  for (std::size_t i = 0; i < order.size(); ++i) order[i] = (i * 7) % order.size();
+  for (std::size_t i : order) {
+    attempts.emplace_back([&, i] {
+      turns.take_turn(sequences[i], [&] {
+        if (renaming.fetch_add(1) != 0) overlapped = true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        const bool took = i % 3 != 1;
+        if (took) {
+          std::lock_guard<std::mutex> lock(order_lock);
+          placed.push_back(sequences[i]);
+        }
+        renaming.fetch_sub(1);
+        return took;
+      });
+    });
+  }
+  for (std::thread& t : attempts) t.join();
+  EXPECT_FALSE(overlapped);
+  ASSERT_FALSE(placed.empty());
+  EXPECT_TRUE(std::is_sorted(placed.begin(), placed.end()));
+  // The newest that the server took (the last, 15) holds the name; older ones give way.
+  EXPECT_EQ(placed.back(), sequences[15]);
+  bool ran = false;
+  EXPECT_EQ(turns.take_turn(sequences[14], [&] { return ran = true; }),
+            RemoteNameTurns::Turn::kOvertaken);
+  EXPECT_FALSE(ran);
+  EXPECT_TRUE(turns.overtaken(sequences[0]));
+}
+
+// Staging names are never shared by two live attempts, and a returned number is reused.
+TEST(RemoteNameTurns, StagingNumbersAreOwnedOnce) {
+  std::vector<int> held;
+  {
+    StagingNumber a, b, c;
+    held = {a.get(), b.get(), c.get()};
+    std::sort(held.begin(), held.end());
+    EXPECT_EQ(std::adjacent_find(held.begin(), held.end()), held.end());
+  }
+  StagingNumber again;
+  EXPECT_EQ(again.get(), held.front());
 }
 
 }  // namespace

@@ -25,6 +25,7 @@ int main(int argc, char** argv) {
         ::OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, entry.th32ProcessID);
     if (!process) continue;
     // Counted in the system's handle table: GetProcessHandleCount answers 0 under Wine.
+    // Private memory is the commit charge: Wine 8 leaves PrivateUsage at 0.
     const unsigned long handles = talvex::testing::process_handle_count(entry.th32ProcessID);
     PROCESS_MEMORY_COUNTERS_EX memory{};
     memory.cb = sizeof memory;
@@ -32,7 +33,7 @@ int main(int argc, char** argv) {
                            sizeof memory);
     std::printf("handles=%lu threads=%lu working_set_kb=%llu private_kb=%llu\n", handles,
                 entry.cntThreads, static_cast<unsigned long long>(memory.WorkingSetSize / 1024),
-                static_cast<unsigned long long>(memory.PrivateUsage / 1024));
+                static_cast<unsigned long long>(memory.PagefileUsage / 1024));
     ::CloseHandle(process);
     ++found;
   }

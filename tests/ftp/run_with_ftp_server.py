@@ -8,11 +8,16 @@ was closed by the client itself, before the next one logged in.
 
 The test program learns the servers from TALVEX_FTP_PORT, TALVEX_FTP_HANG_PORT and
 TALVEX_FTP_HOME (the server's home folder as Wine names it), user "camera", password
-"s3cret". With TALVEX_FTP_ON_21=1 the same server also listens on the default FTP port 21
+"s3cret". Two more users with that password and home stand for stricter servers:
+"nooverwrite" may rename onto no name that exists, and "norename" may only store and read,
+not rename nor delete. With TALVEX_FTP_ON_21=1 the same server also listens on the default FTP port 21
 when that port can be had (root, and nothing else on it); the test program then finds
 TALVEX_FTP_DEFAULT_PORT=21. A second FTP server with the same home and user listens on port 4464 of the
 loopback address TALVEX_FTP_WRAP_SERVER: that is where a port of 70000 cut to 16 bits
-would arrive."""
+would arrive. A third server with the same home and user, on port TALVEX_FTP_HELD_PORT of
+127.0.0.1, holds every other store: the first store it is given waits without an answer until
+the next one has been received, then goes on (the third waits for the fourth, and so on); its
+sessions may overlap."""
 import logging
 import os
 import re
@@ -86,6 +91,28 @@ class Sessions:
             return self.logins, self.closed, self.most_open
 
 
+def held_stores_handler(handler):
+    """The handler of a server that answers an odd-numbered store only once the store after
+    it has been received, as a server does whose disk stalls on one file for a while."""
+    held = {"stores": 0, "waiting": None}
+
+    class HoldingHandler(handler):
+        def ftp_STOR(self, file, mode="w"):
+            held["stores"] += 1
+            if held["stores"] % 2 == 1:
+                held["waiting"] = (self, file, mode)
+                return None  # no word until the next store is in
+            return super().ftp_STOR(file, mode)
+
+        def on_file_received(self, file):
+            super().on_file_received(file)
+            waiting, held["waiting"] = held["waiting"], None
+            if waiting and waiting[0] is not self and not waiting[0]._closed:
+                handler.ftp_STOR(*waiting)
+
+    return HoldingHandler
+
+
 def wrap_server(handler):
     """An FTP server on port 4464 (70000 mod 65536) of a loopback address of its own, so
     that parallel runs on one machine never meet there."""
@@ -112,8 +139,19 @@ def main():
 
         authorizer = DummyAuthorizer()
         authorizer.add_user("camera", "s3cret", home, perm="elradfmw")
+        authorizer.add_user("nooverwrite", "s3cret", home, perm="elradfmw")
+        authorizer.add_user("norename", "s3cret", home, perm="elrw")
         sessions = Sessions()
-        handler = sessions.handler()
+
+        class Handler(sessions.handler()):
+            def ftp_RNTO(self, path):
+                if self.username == "nooverwrite" and self._rnfr and self.fs.lexists(path):
+                    self._rnfr = None
+                    self.respond("550 File exists.")
+                    return None
+                return super().ftp_RNTO(path)
+
+        handler = Handler
         handler.authorizer = authorizer
         server = FTPServer(("127.0.0.1", 0), handler)
         port = server.socket.getsockname()[1]
@@ -126,6 +164,10 @@ def main():
             except OSError as e:
                 print(f"ftp server: port 21 not available ({e})")
         wrap = wrap_server(handler)  # served by the same loop as the first
+        held_sessions = Sessions()
+        held_handler = held_stores_handler(held_sessions.handler())
+        held_handler.authorizer = authorizer
+        holding = FTPServer(("127.0.0.1", 0), held_handler)  # the same loop again
         threading.Thread(target=server.serve_forever, kwargs={"timeout": 0.2}, daemon=True).start()
         hang, held = hanging_server()
 
@@ -133,6 +175,7 @@ def main():
         env["TALVEX_FTP_HANG_PORT"] = str(hang.getsockname()[1])
         env["TALVEX_FTP_HOME"] = "Z:" + os.path.realpath(home).replace("/", "\\")
         env["TALVEX_FTP_WRAP_SERVER"] = wrap.socket.getsockname()[0]
+        env["TALVEX_FTP_HELD_PORT"] = str(holding.socket.getsockname()[1])
         result = subprocess.run([wine, exe, *arguments], env=env).returncode
 
         # The sessions as the client left them: a close it made shortly before its end
@@ -140,10 +183,11 @@ def main():
         deadline = time.monotonic() + 2
         while time.monotonic() < deadline:
             logins, closed, most_open = sessions.counts()
-            if closed == logins:
+            held_logins, held_closed, _ = held_sessions.counts()
+            if closed == logins and held_closed == held_logins:
                 break
             time.sleep(0.05)
-        server.close_all()  # both servers and every session still open
+        server.close_all()  # every server and every session still open
         hang.close()
         for c in held:
             c.close()
@@ -163,6 +207,8 @@ def main():
           f"{received.count('STOR')} stores, {received.count('PORT')} PORT")
     if closed < logins:
         failures.append(f"{logins - closed} sessions left open")
+    if held_closed < held_logins:
+        failures.append(f"{held_logins - held_closed} sessions left open on the holding server")
     # A session left open shows even when the end of the process closes it later: the next
     # one logs in beside it.
     if most_open > 1:

@@ -8,10 +8,14 @@
 #include <cstdlib>
 #include <filesystem>
 #include <string>
+#include <thread>
+#include <utility>
+#include <vector>
 
 #include "app/settings.h"
 #include "capture/ftp_upload.h"
 #include "capture/ftp_upload_win.h"
+#include "capture/snapshot_upload.h"
 #include "tests/core/test_support.h"
 
 namespace talvex {
@@ -55,6 +59,26 @@ std::string binary_bytes(std::size_t n, int seed) {
   return s;
 }
 
+template <typename Condition>
+bool wait_for(Condition condition, std::chrono::milliseconds limit) {
+  const auto end = std::chrono::steady_clock::now() + limit;
+  while (!condition()) {
+    if (std::chrono::steady_clock::now() >= end) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  return true;
+}
+
+// The files of a folder on the server whose names begin with `stem`.
+std::vector<std::string> remote_files(const std::string& folder, const std::string& stem) {
+  std::vector<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+    const std::string name = entry.path().filename().string();
+    if (name.compare(0, stem.size(), stem) == 0) names.push_back(name);
+  }
+  return names;
+}
+
 TEST_F(FtpUploadTest, StoresTheFileWholeAndReplacesIt) {
   for (std::size_t size : {std::size_t{1617}, std::size_t{49999}, std::size_t{120000}}) {
     const std::string first = binary_bytes(size, 1);
@@ -65,6 +89,31 @@ TEST_F(FtpUploadTest, StoresTheFileWholeAndReplacesIt) {
     write_bytes("Talvex.jpg", second);
     ASSERT_EQ(ftp_upload("Talvex.jpg", ftp_), 54) << size;
     EXPECT_EQ(read_bytes(remote("cam\\latest.jpg")), second) << "replaced, not appended";
+  }
+}
+
+// Servers stricter than the usual: one that renames onto no name that exists, and an
+// account that may store but neither rename nor delete. Each upload still replaces the
+// snapshot under its name; only the store-only account keeps the one staging file that it
+// would not let go of.
+TEST_F(FtpUploadTest, StricterServersStillGetEverySnapshotUnderItsName) {
+  struct Case {
+    const char* user;
+    const char* stem;
+    std::size_t files_left;
+  };
+  for (const Case& c : {Case{"camera", "plain.jpg", 1}, Case{"nooverwrite", "strict.jpg", 1},
+                        Case{"norename", "storeonly.jpg", 2}}) {
+    FtpTexts server = ftp_;
+    server.user = c.user;
+    server.destination = (std::string("cam/") + c.stem).c_str();
+    for (int round = 0; round < 3; ++round) {
+      const std::string bytes = binary_bytes(2000 + round, 10 + round);
+      write_bytes("Talvex.jpg", bytes);
+      ASSERT_EQ(ftp_upload("Talvex.jpg", server), 54) << c.user << " " << round;
+      EXPECT_EQ(read_bytes(remote(std::string("cam\\") + c.stem)), bytes) << c.user << " " << round;
+    }
+    EXPECT_EQ(remote_files(remote("cam"), c.stem).size(), c.files_left) << c.user;
   }
 }
 
@@ -103,7 +152,8 @@ TEST_F(FtpUploadTest, EachFailureHasItsNumber) {
   FtpTexts other = ftp_;
   other.destination = "missing_local.jpg";
   EXPECT_EQ(ftp_upload("no such file.jpg", other), 41);
-  EXPECT_EQ(read_bytes(remote("missing_local.jpg")), "");  // the store ended without data
+  // The store ended without data, and nothing of it is left under the name or beside it.
+  EXPECT_TRUE(remote_files(home_, "missing_local").empty());
 
   write_bytes("empty.jpg", "");
   other.destination = "empty.jpg";
@@ -162,6 +212,44 @@ TEST_F(FtpUploadTest, FaultsAndClosing) {
   net.open = [](LPCSTR, DWORD, LPCSTR, LPCSTR, DWORD) -> HINTERNET { return nullptr; };
   EXPECT_EQ(ftp_upload("Talvex.jpg", ftp_), 38);
   EXPECT_EQ(opened, closed);
+}
+
+// The first store waits on the server, unanswered, until the second has been received: the
+// first attempt passes its deadline (shortened here; the connection's own waits are not),
+// the second goes and succeeds, and only then does the first finish, on its own thread. The
+// name ends with the second snapshot, the newer one, and nothing else is left beside it.
+TEST_F(FtpUploadTest, AnAbandonedAttemptNeverReplacesANewerSnapshot) {
+  FtpTexts held = ftp_;
+  held.port = std::atoi(env("TALVEX_FTP_HELD_PORT").c_str());
+  held.destination = "cam/held.jpg";
+  const std::string older = binary_bytes(3000, 7);
+  const std::string newer = binary_bytes(2500, 8);
+  auto job = [&held](const std::string& bytes) {
+    UploadJob j;
+    j.bytes.assign(bytes.begin(), bytes.end());
+    j.ftp = held;
+    return j;
+  };
+  ASSERT_EQ(unreturned_upload_attempts(), 0);
+  {
+    SnapshotUploader uploader(ftp_upload_attempt, std::chrono::milliseconds(1500));
+    uploader.submit(job(older));
+    uploader.submit(job(newer));  // kept until the first is abandoned
+    int result = 0;
+    ASSERT_TRUE(
+        wait_for([&] { return uploader.take_finished(result); }, std::chrono::milliseconds(5000)));
+    EXPECT_EQ(result, 40) << "abandoned in the store";
+    ASSERT_TRUE(
+        wait_for([&] { return uploader.take_finished(result); }, std::chrono::milliseconds(5000)));
+    EXPECT_EQ(result, 54);
+  }
+  ASSERT_TRUE(
+      wait_for([] { return unreturned_upload_attempts() == 0; }, std::chrono::milliseconds(20000)))
+      << "the abandoned attempt never returned";
+  const std::string ended = read_bytes(remote("cam\\held.jpg"));
+  EXPECT_TRUE(ended == newer) << (ended == older ? "the older snapshot" : "neither snapshot")
+                              << " under the name";
+  EXPECT_EQ(remote_files(remote("cam"), "held"), std::vector<std::string>{"held.jpg"});
 }
 
 // A server that accepts and then says nothing: the upload gives up within its bound of
