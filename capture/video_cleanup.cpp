@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <limits>
-#include <tuple>
 
 #include "capture/video_name.h"
 
@@ -20,31 +19,37 @@ std::uint64_t saturating_add(std::uint64_t a, std::uint64_t b) {
   return b > kLargest - a ? kLargest : a + b;
 }
 
-auto order(const CalendarTime& t) {
-  return std::make_tuple(t.year, t.month, t.day, t.hour, t.minute, t.second);
-}
-
 constexpr std::size_t kRateVideos = 10;
 
 }  // namespace
 
 std::vector<StoredVideo> deletable_videos(const std::vector<FolderEntry>& entries) {
-  std::vector<StoredVideo> videos;
+  struct Keyed {
+    std::int64_t start, end;
+    StoredVideo video;
+  };
+  std::vector<Keyed> keyed;
+  keyed.reserve(entries.size());
   for (const FolderEntry& e : entries) {
     if (e.read_only) continue;
     StoredVideo v;
     if (!parse_video_file_name(e.name, v.start, v.end)) continue;
     v.name = e.name;
     v.size = e.size;
-    videos.push_back(std::move(v));
+    keyed.push_back({calendar_seconds(v.start), calendar_seconds(v.end), std::move(v)});
   }
-  std::sort(videos.begin(), videos.end(), [](const StoredVideo& a, const StoredVideo& b) {
-    if (order(a.start) != order(b.start)) return order(a.start) < order(b.start);
-    if (order(a.end) != order(b.end)) return order(a.end) < order(b.end);
+  std::sort(keyed.begin(), keyed.end(), [](const Keyed& a, const Keyed& b) {
+    if (a.start != b.start) return a.start < b.start;
+    if (a.end != b.end) return a.end < b.end;
     // "..._2.avi" after "....avi", "..._10.avi" after "..._9.avi".
-    if (a.name.size() != b.name.size()) return a.name.size() < b.name.size();
-    return a.name < b.name;
+    if (a.video.name.size() != b.video.name.size()) {
+      return a.video.name.size() < b.video.name.size();
+    }
+    return a.video.name < b.video.name;
   });
+  std::vector<StoredVideo> videos;
+  videos.reserve(keyed.size());
+  for (Keyed& k : keyed) videos.push_back(std::move(k.video));
   return videos;
 }
 

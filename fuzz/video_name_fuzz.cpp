@@ -1,11 +1,13 @@
-// Any file name the folder may hold goes through the video list's reading of names: it is
-// either read correctly or refused, and never read outside its own characters.
+// Any file name the folder may hold goes through the video list's reading of names and the
+// clean-up's choice of deletable videos: it is either read correctly or refused, and never
+// read outside its own characters.
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <string>
 #include <vector>
 
+#include "capture/video_cleanup.h"
 #include "inspector/calendar.h"
 #include "inspector/video_list.h"
 
@@ -36,5 +38,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
              FilterRange{lower, lower, upper, upper}, [](int, const RowTexts&) { return true; });
   if (table.listed_count > 2) __builtin_trap();
   (void)table.newest_first();
+
+  // The clean-up takes only names the program writes, and only when not read-only.
+  const std::vector<FolderEntry> entries = {
+      {std::string(name), size, false},
+      {std::string(name), size, true},
+      {"Talvex_Camera_2006-03-07_09-05-00_2006-03-07_09-05-30.avi", 1, false}};
+  const std::vector<StoredVideo> videos = deletable_videos(entries);
+  if (videos.empty() || videos.size() > 2) __builtin_trap();
+  if (videos.size() == 2 && name.substr(0, 14) != "Talvex_Camera_") __builtin_trap();
+  for (const StoredVideo& v : videos) {
+    if (calendar_seconds(v.start) < calendar_seconds({1000, 1, 1, 0, 0, 0, 0})) __builtin_trap();
+  }
+  (void)recording_rate(videos);
   return 0;
 }
