@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <ctime>
+#include <new>
 #include <numeric>
 
 #include "capture/video_name.h"
@@ -14,6 +15,10 @@ namespace {
 using Bytes = std::vector<std::uint8_t>;
 
 constexpr std::size_t kCopyBlock = 1 << 16;
+// What the scan and the rebuild read at once: thousands of small chunks in one read.
+constexpr std::size_t kReadBlock = 1 << 16;
+// Index entries written at once.
+constexpr std::size_t kIndexBlock = 4096;
 constexpr int kNameAttempts = 99;
 constexpr std::uint32_t kKeyFrame = 0x10;        // AVIIF_KEYFRAME
 constexpr std::uint32_t kHasIndex = 0x10;        // AVIF_HASINDEX
@@ -21,6 +26,8 @@ constexpr std::uint32_t kIsInterleaved = 0x100;  // AVIF_ISINTERLEAVED
 constexpr std::int64_t kUnitsPerSecond = 10000000;
 constexpr std::int64_t kDefaultPeriod = kUnitsPerSecond / 15;
 constexpr std::size_t kBitmapHeaderOffset = 48;  // in a VIDEOINFOHEADER
+// The first year of the inspector's calendar (that of the platform's file times).
+constexpr int kFirstCalendarYear = 1601;
 // An AVI 1.0 file counts its sizes in 32 bits; a rebuilt file stays below this.
 constexpr std::uint64_t kRiffLimit = 0xFFFF0000u;
 
@@ -42,6 +49,39 @@ bool is_frame(const std::uint8_t* p) {
   return p[0] == '0' && p[1] == '0' &&
          ((p[2] == 'd' && p[3] == 'b') || (p[2] == 'd' && p[3] == 'c'));
 }
+
+// A source read through one block of memory: reads that fall within the block cost no
+// read of the source, so that a walk over small chunks reads the file once, in blocks.
+// Reads as large as the block go to the source directly.
+class BlockReader final : public ByteSource {
+ public:
+  explicit BlockReader(ByteSource& source) : source_(source) {}
+  std::uint64_t size() const override { return source_.size(); }
+  bool read(std::uint64_t offset, void* out, std::size_t n) override {
+    const std::uint64_t size = source_.size();
+    if (offset > size || size - offset < n) return false;
+    if (n == 0) return true;
+    if (n >= kReadBlock) return source_.read(offset, out, n);
+    if (offset < at_ || offset - at_ > held_ || held_ - (offset - at_) < n) {
+      block_.resize(kReadBlock);
+      held_ = static_cast<std::size_t>(std::min<std::uint64_t>(kReadBlock, size - offset));
+      at_ = offset;
+      if (!source_.read(offset, block_.data(), held_)) {
+        // The block may reach past what a shrunken file still holds; the bytes asked may not.
+        held_ = 0;
+        return source_.read(offset, out, n);
+      }
+    }
+    std::memcpy(out, block_.data() + (offset - at_), n);
+    return true;
+  }
+
+ private:
+  ByteSource& source_;
+  std::vector<std::uint8_t> block_;
+  std::uint64_t at_ = 0;
+  std::size_t held_ = 0;
+};
 
 // The first byte at or after `from` that is not zero, or the source's size.
 std::uint64_t skip_zeros(ByteSource& source, std::uint64_t from) {
@@ -156,9 +196,12 @@ bool write_all(std::FILE* out, const void* data, std::size_t n) {
   return n == 0 || system_calls().write_file(data, n, out) == n;
 }
 
-// Copies `n` bytes of the source at `offset` to the stream.
-bool copy_range(ByteSource& source, std::uint64_t offset, std::uint64_t n, std::FILE* out) {
-  std::vector<std::uint8_t> block(static_cast<std::size_t>(std::min<std::uint64_t>(kCopyBlock, n)));
+// Copies `n` bytes of the source at `offset` to the stream through `block`.
+bool copy_range(ByteSource& source, std::uint64_t offset, std::uint64_t n, std::FILE* out,
+                std::vector<std::uint8_t>& block) {
+  if (n > 0 && block.size() < kCopyBlock) {
+    block.resize(static_cast<std::size_t>(std::min<std::uint64_t>(kCopyBlock, n)));
+  }
   while (n > 0) {
     const std::size_t step = static_cast<std::size_t>(std::min<std::uint64_t>(block.size(), n));
     if (!source.read(offset, block.data(), step) || !write_all(out, block.data(), step)) {
@@ -185,7 +228,11 @@ std::int64_t seconds_between(const CalendarTime& a, const CalendarTime& b) {
   return to_seconds(b) - to_seconds(a);
 }
 
-std::string two_digits(int v) { return (v < 10 ? "0" : "") + std::to_string(v); }
+std::string two_digits(int v) {
+  char text[16];
+  std::snprintf(text, sizeof text, v < 10 ? "0%d" : "%d", v);
+  return text;
+}
 
 // "_2", "_3" ... before the extension, for names that are taken.
 std::string numbered(const std::string& name, int number) {
@@ -233,7 +280,8 @@ bool FileSource::read(std::uint64_t offset, void* out, std::size_t n) {
   return sys.seek_file(file_, offset) && sys.read_file(out, n, file_) == n;
 }
 
-AviScan scan_avi(ByteSource& source) {
+AviScan scan_avi(ByteSource& file) {
+  BlockReader source(file);
   AviScan scan;
   const std::uint64_t size = source.size();
   std::uint8_t h[12];
@@ -285,6 +333,10 @@ AviScan scan_avi(ByteSource& source) {
       break;
     }
     if (is_frame(h)) {
+      if (scan.frames.size() == kMostRecoveredFrames) {
+        scan.over_limit = true;
+        break;
+      }
       FrameChunk chunk;
       chunk.offset = p;
       chunk.size = n;
@@ -306,7 +358,8 @@ AviScan scan_avi(ByteSource& source) {
     p += 8 + static_cast<std::uint64_t>(n) + (n & 1);
     if (p > size) p = size;  // a last pad byte the file does not hold
   }
-  scan.intact = scan.headers && riff_size_written && header_list && movie_list && index && !torn;
+  scan.intact = scan.headers && riff_size_written && header_list && movie_list && index && !torn &&
+                !scan.over_limit;
   return scan;
 }
 
@@ -323,8 +376,9 @@ std::int64_t recovered_frame_period(const RecordingFormat& format, const Calenda
   return kDefaultPeriod;
 }
 
-bool write_rebuilt_avi(ByteSource& source, std::span<const FrameChunk> frames,
+bool write_rebuilt_avi(ByteSource& file, std::span<const FrameChunk> frames,
                        const RecordingFormat& format, std::int64_t frame_period, std::FILE* out) {
+  BlockReader source(file);
   const auto picture = video_picture(format);
   if (!picture || frame_period <= 0) return false;
   const std::size_t strf_size = format.format.size() - kBitmapHeaderOffset;
@@ -410,24 +464,33 @@ bool write_rebuilt_avi(ByteSource& source, std::span<const FrameChunk> frames,
   b.fourcc("movi");
   if (!write_all(out, b.bytes.data(), b.bytes.size())) return false;
 
+  std::vector<std::uint8_t> block;
   for (const FrameChunk& f : frames) {
     std::uint8_t header[8];
     std::memcpy(header, f.id.data(), 4);
     for (int i = 0; i < 4; ++i) header[4 + i] = static_cast<std::uint8_t>(f.size >> (8 * i));
-    if (!write_all(out, header, 8) || !copy_range(source, f.offset + 8, f.size, out)) return false;
+    if (!write_all(out, header, 8) || !copy_range(source, f.offset + 8, f.size, out, block)) {
+      return false;
+    }
     if ((f.size & 1) && !write_all(out, "", 1)) return false;
   }
 
+  // The index, written a block of entries at a time.
   Builder index;
   index.fourcc("idx1");
   index.u32(index_size);
   std::uint64_t offset = 4;  // from the "movi" word
-  for (const FrameChunk& f : frames) {
+  for (std::size_t i = 0; i < frames.size(); ++i) {
+    const FrameChunk& f = frames[i];
     index.raw(reinterpret_cast<const std::uint8_t*>(f.id.data()), 4);
     index.u32(kKeyFrame);
     index.u32(static_cast<std::uint32_t>(offset));
     index.u32(f.size);
     offset += 8 + f.size + (f.size & 1);
+    if ((i + 1) % kIndexBlock == 0) {
+      if (!write_all(out, index.bytes.data(), index.bytes.size())) return false;
+      index.bytes.clear();
+    }
   }
   return write_all(out, index.bytes.data(), index.bytes.size());
 }
@@ -448,24 +511,58 @@ bool save_video(const std::function<bool(std::FILE*)>& produce, const CalendarTi
   return ok;
 }
 
-bool save_temporary_recording(const RecordingFormat* format, const CalendarTime& start,
-                              const CalendarTime& end, std::string& name, std::size_t& frames) {
+namespace {
+
+// A name that the inspector lists and reads back: the strict parser takes it and gives the
+// same fields, both dates exist, and the end is not before the start (a crash in the hour
+// that the clock goes back can give one).
+bool nameable(const CalendarTime& start, const CalendarTime& end) {
+  CalendarTime first, last;
+  if (!parse_video_file_name(format_video_file_name(start, end), first, last)) return false;
+  auto fields = [](const CalendarTime& t) {
+    return std::array<int, 6>{t.year, t.month, t.day, t.hour, t.minute, t.second};
+  };
+  auto date_exists = [](const CalendarTime& t) {
+    static constexpr int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    const bool leap = (t.year % 4 == 0 && t.year % 100 != 0) || t.year % 400 == 0;
+    return t.year >= kFirstCalendarYear && t.day <= kDays[t.month - 1] + (t.month == 2 && leap);
+  };
+  return fields(first) == fields(start) && fields(last) == fields(end) && date_exists(first) &&
+         date_exists(last) && fields(first) <= fields(last);
+}
+
+// Moves the temporary recording, untouched, out of the way of the next recording under a
+// name that no recording writes and the inspector does not list.
+void keep_aside(const CalendarTime& written, RecoveryReport& report) {
   const SystemCalls& sys = system_calls();
+  const std::string kept = "Talvex_unrecovered_" + std::to_string(written.year) + "-" +
+                           two_digits(written.month) + "-" + two_digits(written.day) + "_" +
+                           two_digits(written.hour) + "-" + two_digits(written.minute) + "-" +
+                           two_digits(written.second) + ".avi";
+  report.outcome = RecoveryReport::Outcome::kKept;
+  if (rename_to_free_name(kTempRecordingName, kept, report.name)) {
+    sys.remove_file(kRecordingDescriptorName);
+  } else {
+    report.name = kTempRecordingName;
+  }
+}
+
+// Saves a scanned temporary recording: a copy when it is intact, else an AVI rebuilt from
+// its frame chunks with `format`.
+bool save_scanned(ByteSource& source, const AviScan& scan, const RecordingFormat* format,
+                  const CalendarTime& start, const CalendarTime& end, std::string& name,
+                  std::size_t& frames) {
   frames = 0;
-  std::uint64_t size = 0;
-  CalendarTime written;
-  if (!sys.file_status(kTempRecordingName, size, written)) return false;
-  ScopedFile file(sys.open_file(kTempRecordingName, "rb"));
-  if (!file) return false;
-  FileSource source(file.get(), size);
-  const AviScan scan = scan_avi(source);
-  if (scan.frames.empty() && !scan.intact) return false;
+  if (scan.over_limit || (scan.frames.empty() && !scan.intact)) return false;
   bool saved;
   if (scan.intact) {
     // The multiplexer finished the file: a copy, checked to be whole.
-    saved = save_video([&](std::FILE* out) { return copy_range(source, 0, size, out); }, start, end,
-                       name);
-    frames = scan.frames.size();
+    saved = save_video(
+        [&](std::FILE* out) {
+          std::vector<std::uint8_t> block;
+          return copy_range(source, 0, source.size(), out, block);
+        },
+        start, end, name);
   } else {
     if (!format) return false;
     const std::int64_t period = recovered_frame_period(*format, start, end, scan.frames.size());
@@ -474,12 +571,12 @@ bool save_temporary_recording(const RecordingFormat* format, const CalendarTime&
           return write_rebuilt_avi(source, scan.frames, *format, period, out);
         },
         start, end, name);
-    frames = scan.frames.size();
   }
+  frames = scan.frames.size();
   return saved;
 }
 
-RecoveryReport recover_interrupted_recording() {
+RecoveryReport recover() {
   const SystemCalls& sys = system_calls();
   RecoveryReport report;
   std::uint64_t size = 0;
@@ -488,14 +585,11 @@ RecoveryReport recover_interrupted_recording() {
     sys.remove_file(kRecordingDescriptorName);
     return report;
   }
-  AviScan scan;
-  {
-    ScopedFile file(sys.open_file(kTempRecordingName, "rb"));
-    if (!file) return report;
-    FileSource source(file.get(), size);
-    scan = scan_avi(source);
-  }
-  if (scan.frames.empty()) {
+  ScopedFile file(sys.open_file(kTempRecordingName, "rb"));
+  if (!file) return report;
+  FileSource source(file.get(), size);
+  AviScan scan = scan_avi(source);
+  if (scan.frames.empty() && !scan.over_limit) {
     sys.remove_file(kRecordingDescriptorName);
     return report;
   }
@@ -509,31 +603,65 @@ RecoveryReport recover_interrupted_recording() {
   std::optional<CalendarTime> start = scan.created;
   if (!start && descriptor) start = descriptor->start;
   bool recovered = false;
-  if (start && scan.intact) {
-    // Finished and only not renamed: it gets its name, as the save would have given it.
-    recovered = rename_to_dated_name(kTempRecordingName, *start, written, report.name);
-  } else if (start && format) {
-    recovered = save_temporary_recording(format, *start, written, report.name, report.frames);
-    if (recovered) sys.remove_file(kTempRecordingName);
+  if (start && !scan.over_limit && nameable(*start, written)) {
+    if (scan.intact) {
+      // Finished and only not renamed: it gets its name, as the save would have given it.
+      file.close();
+      recovered = rename_to_dated_name(kTempRecordingName, *start, written, report.name);
+    } else if (format) {
+      recovered = save_scanned(source, scan, format, *start, written, report.name, report.frames);
+      file.close();
+      if (recovered) sys.remove_file(kTempRecordingName);
+    }
   }
+  file.close();
+  // The table of frames is not needed from here.
+  scan = AviScan{};
   if (recovered) {
     sys.remove_file(kRecordingDescriptorName);
     report.outcome = RecoveryReport::Outcome::kRecovered;
     return report;
   }
-  // Kept as it is, out of the way of the next recording.
-  const std::string kept = "Talvex_unrecovered_" + std::to_string(written.year) + "-" +
-                           two_digits(written.month) + "-" + two_digits(written.day) + "_" +
-                           two_digits(written.hour) + "-" + two_digits(written.minute) + "-" +
-                           two_digits(written.second) + ".avi";
-  if (rename_to_free_name(kTempRecordingName, kept, report.name)) {
-    sys.remove_file(kRecordingDescriptorName);
-    report.outcome = RecoveryReport::Outcome::kKept;
-  } else {
-    report.name = kTempRecordingName;
-    report.outcome = RecoveryReport::Outcome::kKept;
-  }
+  keep_aside(written, report);
   return report;
+}
+
+}  // namespace
+
+bool save_temporary_recording(const RecordingFormat* format, const CalendarTime& start,
+                              const CalendarTime& end, std::string& name, std::size_t& frames) {
+  const SystemCalls& sys = system_calls();
+  frames = 0;
+  std::uint64_t size = 0;
+  CalendarTime written;
+  if (!sys.file_status(kTempRecordingName, size, written)) return false;
+  ScopedFile file(sys.open_file(kTempRecordingName, "rb"));
+  if (!file) return false;
+  FileSource source(file.get(), size);
+  return save_scanned(source, scan_avi(source), format, start, end, name, frames);
+}
+
+RecoveryReport recover_interrupted_recording() noexcept {
+  try {
+    return recover();
+  } catch (const std::bad_alloc&) {
+    // Not the memory this file needs. What the unwinding freed is enough to move it aside
+    // untouched, so that the next start does not fail on it again.
+    system_calls().remove_file(kSaveWorkingName);
+    RecoveryReport report;
+    report.outcome = RecoveryReport::Outcome::kKept;
+    try {
+      std::uint64_t size = 0;
+      CalendarTime written;
+      if (system_calls().file_status(kTempRecordingName, size, written)) {
+        keep_aside(written, report);
+      }
+    } catch (const std::bad_alloc&) {
+      report.outcome = RecoveryReport::Outcome::kKept;
+      report.name = kTempRecordingName;  // as short as a string holds without the heap
+    }
+    return report;
+  }
 }
 
 }  // namespace talvex

@@ -23,6 +23,12 @@ namespace talvex {
 // The working file a video is written into before it gets its name.
 inline constexpr char kSaveWorkingName[] = "Talvex_save.tmp";
 
+// The most frame chunks that one recovery takes: more than an AVI 1.0 file holds of the
+// smallest real pictures (about 2 KB each), and 19 hours at 30 frames a second, where the
+// recorder splits its files at the hour. The scan's table of them stays within 32 MiB. A
+// file of more is none of our recordings; it is kept aside untouched.
+inline constexpr std::size_t kMostRecoveredFrames = std::size_t{1} << 21;
+
 // Random access to the bytes of a file or of a buffer.
 class ByteSource {
  public:
@@ -67,6 +73,8 @@ struct AviScan {
   // and no chunk torn: the writer finished the file.
   bool intact = false;
   std::vector<FrameChunk> frames;  // every whole frame chunk up to the first torn chunk
+  // More than kMostRecoveredFrames frame chunks: the scan stopped at the first one beyond.
+  bool over_limit = false;
   // What the file's own headers say, where they are whole: the video stream's format (a
   // VIDEOINFOHEADER around its "strf", with the frame period of its "strh") and the
   // recording's start (the "ICRD" text of its INFO list, as the recorder writes it).
@@ -76,8 +84,9 @@ struct AviScan {
 
 // Walks the chunks of a recording: the RIFF and LIST headers where the platform wrote
 // them (OpenDML extensions and JUNK padding included), or the zeros it left in their place,
-// and then the frame chunks, until the end of the file or the first torn or unreadable
-// chunk. Never reads outside the source.
+// and then the frame chunks, until the end of the file, the first torn or unreadable
+// chunk, or the first frame chunk beyond kMostRecoveredFrames. Reads the source in large
+// blocks, never outside it.
 AviScan scan_avi(ByteSource& source);
 
 // Writes a whole AVI (RIFF, hdrl with avih and strl, movi, idx1) of the frames in the
@@ -106,7 +115,7 @@ bool rename_to_dated_name(const char* from, const CalendarTime& start, const Cal
 
 // Saves the temporary recording under its dated name: a copy when the file is intact,
 // else an AVI rebuilt from its frame chunks. `frames` gets the number of frames saved.
-// False when it holds no frame or the save failed.
+// False when it holds no frame or more than one recovery takes, or the save failed.
 bool save_temporary_recording(const RecordingFormat* format, const CalendarTime& start,
                               const CalendarTime& end, std::string& name, std::size_t& frames);
 
@@ -126,9 +135,12 @@ struct RecoveryReport {
 // video, named after its start time and the file's last write time. A finished file is
 // renamed as it is; an unfinished one is rebuilt from its frame chunks. The stream format
 // and the start come from the file's own headers where the recorder wrote them, else from
-// the recording descriptor (the multiplexer's files). Without either, or when the video
-// cannot be written, the file is kept untouched under a name that no recording writes
-// ("Talvex_unrecovered_<date>_<time>.avi").
-RecoveryReport recover_interrupted_recording();
+// the recording descriptor (the multiplexer's files). The file is kept untouched under a
+// name that no recording writes ("Talvex_unrecovered_<date>_<time>.avi") when either is
+// missing, when the file holds more frames than one recovery takes, when start and end
+// give no name that the inspector reads (a date that does not exist, an end before the
+// start), when the memory for it cannot be had, or when the video cannot be written.
+// Never throws.
+RecoveryReport recover_interrupted_recording() noexcept;
 
 }  // namespace talvex

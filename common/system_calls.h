@@ -44,7 +44,8 @@ struct SystemCalls {
   bool (*flush_file)(std::FILE* file);
   // Gives `from` the name `to` only when no file has that name yet; false otherwise.
   bool (*rename_no_replace)(const char* from, const char* to);
-  // The size and the local time of the last write of a file; false when it has none.
+  // The size and the local time of the last write of a file, with the offset from UTC that
+  // the time zone had at that moment; false when it has none.
   bool (*file_status)(const char* name, std::uint64_t& size, CalendarTime& last_write);
   // Cuts the stream's file to `size` bytes (the stream's buffer handed over first).
   bool (*truncate_file)(std::FILE* file, std::uint64_t size);

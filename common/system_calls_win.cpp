@@ -86,13 +86,15 @@ bool file_status(const char* name, std::uint64_t& size, CalendarTime& last_write
     return false;
   }
   size = (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
-  FILETIME local;
-  SYSTEMTIME t;
-  if (!::FileTimeToLocalFileTime(&data.ftLastWriteTime, &local) ||
-      !::FileTimeToSystemTime(&local, &t)) {
+  // The local time with the zone's offset at the moment of the write, not today's (which
+  // FileTimeToLocalFileTime would take): a write before a change of the clock keeps the
+  // offset it had.
+  SYSTEMTIME utc, local;
+  if (!::FileTimeToSystemTime(&data.ftLastWriteTime, &utc) ||
+      !::SystemTimeToTzSpecificLocalTime(nullptr, &utc, &local)) {
     return false;
   }
-  last_write = from_systemtime(t);
+  last_write = from_systemtime(local);
   return true;
 }
 

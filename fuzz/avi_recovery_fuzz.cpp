@@ -41,6 +41,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (f.offset + 8 + f.size > size) __builtin_trap();
   }
   if (scan.intact && !scan.headers) __builtin_trap();
+  // The table of frames stays within what one recovery takes.
+  if (scan.frames.size() > kMostRecoveredFrames) __builtin_trap();
+  if (scan.over_limit && (scan.intact || scan.frames.size() != kMostRecoveredFrames)) {
+    __builtin_trap();
+  }
   // A format read from the file's own headers is one the recovery can write.
   if (scan.format && !video_picture(*scan.format)) __builtin_trap();
   if (scan.created && (scan.created->month < 1 || scan.created->month > 12 ||

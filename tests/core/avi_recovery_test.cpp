@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/stat.h>
+#include <sys/time.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -213,6 +214,145 @@ TEST_F(RecoveryTest, WhatCannotBeRecoveredIsLeftOrKeptAside) {
     EXPECT_LT(report.name.size(), 51u);
     EXPECT_EQ(read_bytes(report.name), r.killed);
     EXPECT_EQ(files(), std::vector<std::string>{report.name});
+  }
+}
+
+// A file of empty "00dc" chunks, as damage or malice can leave it: the scan's table stops
+// at the most frames one recovery takes, and a file of more is kept aside untouched
+// instead of rebuilt, so that the start-up neither runs out of memory nor fails again.
+TEST_F(RecoveryTest, AFileOfMoreFramesThanOneRecoveryTakesIsKeptAside) {
+  const Recording& r = Recording::get();
+  // The real frames, then empty chunks up to one more than one recovery takes.
+  std::string bytes = r.killed;
+  const std::size_t empty = kMostRecoveredFrames + 1 - kFrames;
+  bytes.resize(r.killed.size() + 8 * empty, '\0');
+  for (std::size_t i = 0; i < empty; ++i) std::memcpy(&bytes[r.killed.size() + 8 * i], "00dc", 4);
+  for (const bool one_more : {false, true}) {
+    const std::size_t size = one_more ? bytes.size() : bytes.size() - 8;
+    MemorySource source({reinterpret_cast<const std::uint8_t*>(bytes.data()), size});
+    const AviScan scan = scan_avi(source);
+    EXPECT_EQ(scan.frames.size(), kMostRecoveredFrames) << one_more;
+    EXPECT_EQ(scan.over_limit, one_more);
+    EXPECT_FALSE(scan.intact) << one_more;
+  }
+  write_bytes(kTempRecordingName, bytes);
+  describe({2006, 1, 2, 3, 4, 5, 0});
+  const RecoveryReport report = recover_interrupted_recording();
+  EXPECT_EQ(report.outcome, RecoveryReport::Outcome::kKept);
+  EXPECT_EQ(report.name.rfind("Talvex_unrecovered_", 0), 0u) << report.name;
+  EXPECT_EQ(files(), std::vector<std::string>{report.name});
+  // Untouched.
+  std::string kept(bytes.size() + 1, '\0');
+  std::FILE* f = std::fopen(report.name.c_str(), "rb");
+  ASSERT_TRUE(f);
+  kept.resize(std::fread(kept.data(), 1, kept.size(), f));
+  std::fclose(f);
+  EXPECT_TRUE(kept == bytes);
+}
+
+// A start and an end that give no name the inspector reads back: a descriptor whose start
+// fields passed its check sum but are no date, or an end before the start. The recording
+// is kept aside untouched, never saved under a name that is not listed or lies.
+TEST_F(RecoveryTest, StartsThatGiveNoReadableNameAreKeptAside) {
+  const Recording& r = Recording::get();
+  const struct {
+    const char* name;
+    CalendarTime start;
+  } cases[] = {
+      {"month 13", {2006, 13, 2, 3, 4, 5, 0}},
+      {"day 0", {2006, 1, 0, 3, 4, 5, 0}},
+      {"30 February", {2007, 2, 30, 3, 4, 5, 0}},
+      {"hour 24", {2006, 1, 2, 24, 4, 5, 0}},
+      {"a negative minute", {2006, 1, 2, 3, -4, 5, 0}},
+      {"a five-digit year", {20060, 1, 2, 3, 4, 5, 0}},
+      {"before the inspector's calendar", {1600, 1, 2, 3, 4, 5, 0}},
+      {"after the file's last write", {2999, 1, 2, 3, 4, 5, 0}},
+  };
+  for (const auto& c : cases) {
+    testing::ScratchDirectory scratch;
+    write_bytes(kTempRecordingName, r.killed);
+    describe(c.start);
+    const RecoveryReport report = recover_interrupted_recording();
+    EXPECT_EQ(report.outcome, RecoveryReport::Outcome::kKept) << c.name;
+    EXPECT_EQ(report.name.rfind("Talvex_unrecovered_", 0), 0u) << c.name << ": " << report.name;
+    EXPECT_TRUE(read_bytes(report.name) == r.killed) << c.name;
+    EXPECT_EQ(files(), std::vector<std::string>{report.name}) << c.name;
+  }
+}
+
+// The end of a recovered video is the file's last write in the local time of that moment,
+// for real across both changes of the clock of a zone with summer time. A crash in the
+// hour that the clock goes back can end "before" its start: that file is kept aside.
+TEST_F(RecoveryTest, TheEndFollowsTheClockChangesOfTheLastWrite) {
+  struct Zone {
+    Zone() {
+      const char* tz = std::getenv("TZ");
+      if (tz) before = tz;
+      ::setenv("TZ", "Europe/Berlin", 1);
+      ::tzset();
+    }
+    ~Zone() {
+      if (before.empty()) {
+        ::unsetenv("TZ");
+      } else {
+        ::setenv("TZ", before.c_str(), 1);
+      }
+      ::tzset();
+    }
+    std::string before;
+  } zone;
+  const struct {
+    const char* name;
+    CalendarTime start;  // local
+    int written[5];      // UTC: month, day, hour, minute, second of 2026
+    const char* video;   // nothing when kept aside
+  } cases[] = {
+      {"before the clock goes forward",
+       {2026, 3, 29, 1, 50, 0, 0},
+       {3, 29, 0, 55, 0},
+       "Talvex_Camera_2026-03-29_01-50-00_2026-03-29_01-55-00.avi"},
+      {"across the clock going forward",
+       {2026, 3, 29, 1, 50, 0, 0},
+       {3, 29, 1, 5, 0},
+       "Talvex_Camera_2026-03-29_01-50-00_2026-03-29_03-05-00.avi"},
+      {"in summer time",
+       {2026, 7, 1, 12, 0, 0, 0},
+       {7, 1, 10, 30, 0},
+       "Talvex_Camera_2026-07-01_12-00-00_2026-07-01_12-30-00.avi"},
+      {"before the clock goes back",
+       {2026, 10, 25, 2, 50, 0, 0},
+       {10, 25, 0, 55, 0},
+       "Talvex_Camera_2026-10-25_02-50-00_2026-10-25_02-55-00.avi"},
+      {"across the clock going back",
+       {2026, 10, 25, 2, 10, 0, 0},
+       {10, 25, 1, 20, 0},
+       "Talvex_Camera_2026-10-25_02-10-00_2026-10-25_02-20-00.avi"},
+      {"ending in the repeated hour before its start",
+       {2026, 10, 25, 2, 50, 0, 0},
+       {10, 25, 1, 10, 0},
+       nullptr},
+  };
+  for (const auto& c : cases) {
+    testing::ScratchDirectory scratch;
+    write_bytes(kTempRecordingName, Recording::get().killed);
+    describe(c.start);
+    std::tm utc{};
+    utc.tm_year = 2026 - 1900;
+    utc.tm_mon = c.written[0] - 1;
+    utc.tm_mday = c.written[1];
+    utc.tm_hour = c.written[2];
+    utc.tm_min = c.written[3];
+    utc.tm_sec = c.written[4];
+    const timeval times[2] = {{::timegm(&utc), 0}, {::timegm(&utc), 0}};
+    ASSERT_EQ(::utimes(kTempRecordingName, times), 0);
+    const RecoveryReport report = recover_interrupted_recording();
+    if (c.video) {
+      EXPECT_EQ(report.outcome, RecoveryReport::Outcome::kRecovered) << c.name;
+      EXPECT_EQ(report.name, c.video) << c.name;
+    } else {
+      EXPECT_EQ(report.outcome, RecoveryReport::Outcome::kKept) << c.name;
+      EXPECT_EQ(report.name, "Talvex_unrecovered_2026-10-25_02-10-00.avi") << c.name;
+    }
   }
 }
 

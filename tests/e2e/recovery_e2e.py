@@ -9,11 +9,17 @@
   seeks 60 s in.
 - The video folder on a small tmpfs that fills: no dated video that does not play, 046 in
   the log, the program alive, and recordings back once there is room.
+- A temporary recording of the recorder's headers and then more empty frame chunks than
+  one recovery takes (TALVEX_RECOVERY_EMPTY_MB megabytes of them if set, else just over
+  that limit): kept aside untouched, 046 in the log, and the program at work. Prints the
+  seconds from the start to the first frame file and the program's peak memory. With
+  TALVEX_RECOVERY_ONLY=empty_chunks only this case runs.
 Prints the recovered frame counts. Exits 77 (skipped) when no tmpfs can be mounted.
 """
 import os
 import re
 import shutil
+import struct
 import signal
 import subprocess
 import sys
@@ -133,6 +139,74 @@ def killed_recording(name, seconds, inspect, **settings):
               f"{name}: the inspector lists, plays and seeks it\n{result.stdout[-1500:]}")
 
 
+# The most frame chunks that one recovery takes (kMostRecoveredFrames).
+MOST_RECOVERED_FRAMES = 1 << 21
+
+
+def recorder_headers(start):
+    """What the recorder writes first: RIFF and hdrl (an MJPEG stream of 320 x 240 at 15
+    frames a second), the start in an INFO list, and the movi list, sizes not yet written."""
+    def chunk(fourcc, body):
+        return fourcc + struct.pack("<I", len(body)) + body + (b"\0" if len(body) & 1 else b"")
+
+    avih = struct.pack("<14I", 66666, 0, 0, 0x110, 0, 0, 1, 0, 320, 240, 0, 0, 0, 0)
+    strh = b"vidsMJPG" + struct.pack("<IHHIIIIIIIIhhhh", 0, 0, 0, 0, 1, 15, 0, 0, 0,
+                                     0xFFFFFFFF, 0, 0, 0, 320, 240)
+    strf = struct.pack("<IiiHHIIiiII", 40, 320, 240, 1, 24, 0x47504A4D, 320 * 240 * 3, 0, 0,
+                       0, 0)
+    strl = chunk(b"LIST", b"strl" + chunk(b"strh", strh) + chunk(b"strf", strf))
+    hdrl = chunk(b"LIST", b"hdrl" + chunk(b"avih", avih) + strl)
+    info = chunk(b"LIST", b"INFO" + chunk(b"ICRD", time.strftime("%Y-%m-%d %H:%M:%S",
+                                                                 time.localtime(start)).encode()
+                                                   + b"\0"))
+    return b"RIFF\0\0\0\0AVI " + hdrl + info + b"LIST\0\0\0\0movi"
+
+
+def peak_memory_mb(process):
+    try:
+        with open(f"/proc/{process.pid}/status") as f:
+            for line in f:
+                if line.startswith("VmHWM:"):
+                    return int(line.split()[1]) / 1024
+    except OSError:
+        pass
+    return 0.0
+
+
+def empty_chunks():
+    folder = fresh("empty_chunks")
+    config(folder, frames=1)
+    megabytes = int(os.environ.get("TALVEX_RECOVERY_EMPTY_MB", "0"))
+    chunks = max(MOST_RECOVERED_FRAMES + 1, (megabytes << 20) // 8)
+    temp = os.path.join(folder, "Talvex_tmp.avi")
+    with open(temp, "wb") as f:
+        f.write(recorder_headers(time.time() - 600))
+        block = b"00dc\0\0\0\0" * (1 << 17)
+        for _ in range(chunks // (1 << 17)):
+            f.write(block)
+        f.write(b"00dc\0\0\0\0" * (chunks % (1 << 17)))
+    size = os.path.getsize(temp)
+    begun = time.time()
+    run = start(folder)
+    frame_files = [os.path.join(folder, n) for n in ("Talvex_0.bmp", "Talvex_1.bmp")]
+    working = wait_for(lambda: any(os.path.exists(n) for n in frame_files), 600)
+    seconds = time.time() - begun
+    check(working, f"empty chunks: the program writes its frame files ({size >> 20} MB file)")
+    check(wait_for(lambda: "(046)" in log(folder), 30), "empty chunks: 046 logged")
+    time.sleep(1)
+    alive = run.poll() is None
+    peak = peak_memory_mb(run)
+    check(alive, "empty chunks: the program is alive")
+    if alive:
+        kill(run)
+    kept = [n for n in os.listdir(folder) if n.startswith("Talvex_unrecovered_")]
+    check(len(kept) == 1 and os.path.getsize(os.path.join(folder, kept[0])) == size,
+          f"empty chunks: kept aside whole {kept}")
+    check(videos(folder) == [], f"empty chunks: no video made of them {videos(folder)}")
+    print(f"empty chunks: {chunks} chunks ({size >> 20} MB), first frame file after "
+          f"{seconds:.1f} s, peak memory {peak:.0f} MB")
+
+
 def full_disk():
     folder = fresh("full_disk")
     if subprocess.run(["mount", "-t", "tmpfs", "-o", "size=2m", "tmpfs", folder]).returncode != 0:
@@ -168,10 +242,15 @@ def full_disk():
 def main():
     os.makedirs(WORK, exist_ok=True)
     with test_devices(WINE, BIN):
+        if os.environ.get("TALVEX_RECOVERY_ONLY") == "empty_chunks":
+            # The measurement of a large file alone (TALVEX_RECOVERY_EMPTY_MB).
+            empty_chunks()
+            return 1 if failures else 0
         # Long enough for the inspector's 60-second jumps.
         killed_recording("continuous", 70, True, video=1)
         # The test scene's object crosses from second 2 to 4 of every 10.
         killed_recording("motion", 4, False, frames=1, motion=1, duration=30)
+        empty_chunks()
         mounted = full_disk()
     if failures:
         print(f"{len(failures)} checks failed")
