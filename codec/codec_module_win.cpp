@@ -1,7 +1,5 @@
 // talvex_codec.dll: the product's video compressor, installed with the programs.
-#include <dshow.h>
-
-#include "codec/codec_ids.h"
+#include "codec/codec_registration_win.h"
 #include "codec/mjpeg_compressor_dshow.h"
 #include "dshow/module_win.h"
 
@@ -9,8 +7,7 @@ namespace talvex::dshow {
 
 std::span<const FilterEntry> module_filters() {
   static const FilterEntry filters[] = {
-      {&codec::kClsidMjpegCompressor, codec::kMjpegCompressorName, &CLSID_VideoCompressorCategory,
-       codec::create_mjpeg_compressor, false},
+      {codec::kMjpegCompressorRegistration, codec::create_mjpeg_compressor},
   };
   return filters;
 }

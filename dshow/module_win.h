@@ -1,7 +1,7 @@
 // The COM module shared by our two filter DLLs: class factories, DllGetClassObject and
 // DllCanUnloadNow, and the registration of each filter in its device category
-// (DllRegisterServer / DllUnregisterServer, as regsvr32 calls them). Each DLL says which
-// filters it serves with module_filters().
+// (DllRegisterServer / DllUnregisterServer, as regsvr32 calls them, through
+// register_filter). Each DLL says which filters it serves with module_filters().
 #pragma once
 
 #include <windows.h>
@@ -10,14 +10,13 @@
 
 #include <span>
 
+#include "dshow/filter_registration_win.h"
+
 namespace talvex::dshow {
 
 struct FilterEntry {
-  const CLSID* clsid;
-  const wchar_t* name;
-  const CLSID* category;
+  FilterRegistration registration;
   HRESULT (*create)(IUnknown** out);
-  bool preview_pin;  // registered pin list only; the filter decides at run time
 };
 
 // The filters of this DLL; defined once per DLL.

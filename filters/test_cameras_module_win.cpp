@@ -11,12 +11,12 @@ using namespace talvex::filters;
 
 std::span<const FilterEntry> module_filters() {
   static const FilterEntry filters[] = {
-      {&kClsidTestCamera, kTestCameraName, &CLSID_VideoInputDeviceCategory,
-       [](IUnknown** out) { return create_camera(CameraModel::kTest, out); }, false},
-      {&kClsidStillCamera, kStillCameraName, &CLSID_VideoInputDeviceCategory,
-       [](IUnknown** out) { return create_camera(CameraModel::kStill, out); }, true},
-      {&kClsidReplayCamera, kReplayCameraName, &CLSID_VideoInputDeviceCategory,
-       [](IUnknown** out) { return create_camera(CameraModel::kReplay, out); }, false},
+      {{&kClsidTestCamera, kTestCameraName, &CLSID_VideoInputDeviceCategory, false},
+       [](IUnknown** out) { return create_camera(CameraModel::kTest, out); }},
+      {{&kClsidStillCamera, kStillCameraName, &CLSID_VideoInputDeviceCategory, true},
+       [](IUnknown** out) { return create_camera(CameraModel::kStill, out); }},
+      {{&kClsidReplayCamera, kReplayCameraName, &CLSID_VideoInputDeviceCategory, false},
+       [](IUnknown** out) { return create_camera(CameraModel::kReplay, out); }},
   };
   return filters;
 }

@@ -38,7 +38,8 @@ struct PayloadRow {
   const char* link;       // shortcut name in the program group, or nullptr
   const char* arguments;  // shortcut arguments, or nullptr
   const char* icon;       // shortcut icon (bare name in the installation directory), or nullptr
-  bool com_server;        // registered after the copies and unregistered before the uninstall
+  bool com_server;        // the compressor: registered after the copies, unregistered before
+                          // the uninstall, never loaded
 };
 extern const std::span<const PayloadRow> kPayload;
 

@@ -45,7 +45,9 @@ int install_files(char* directory);
 // directory (usable_installation_directory); nothing is deleted then.
 int uninstall_files();
 // Starts Talvex.exe of the installation directory with that directory as its working
-// directory; nothing for a null or empty directory, and a failure is silent.
+// directory; nothing for a null or empty directory or a missing program, and a failure is
+// silent. It never runs with the installer's administrator rights: an elevated installer has
+// the desktop's shell start it, and does not start it when there is no shell to ask.
 void start_capture_program(const char* directory);
 
 // Writes one shell link. `icon` is a bare file name joined to `working_directory` (empty
@@ -61,15 +63,18 @@ HRESULT create_shortcut(const char* target, const char* link, const char* descri
 using KeepFile = bool (*)(std::string_view name);
 bool empty_directory(const char* directory, KeepFile keep = nullptr);
 
-// Whether `path` may be emptied and removed: it passes is_installation_directory on the
-// installation's drive (installer_environment().drive_root), that drive is a local fixed
-// drive, and the path names a real directory that is, like every folder above it, neither
-// a junction nor a symbolic link.
+// Whether `path` may be filled, emptied and removed: it passes is_installation_directory on
+// the installation's drive (installer_environment().drive_root), that drive is a local fixed
+// drive, and the path names a real directory that is, like every folder above it, neither a
+// junction nor a symbolic link and belongs to an administrator or the system (its owner is
+// the Administrators group, LocalSystem, TrustedInstaller, the owner of the system folder, or
+// the owner an elevated installer gives its own folders).
 bool usable_installation_directory(const std::string& path);
 
-// Calls DllRegisterServer (or DllUnregisterServer) of the DLL at `path`; the HRESULT, or
-// the failure to load it or to find the entry point.
-HRESULT register_com_server(const std::string& path, bool unregister = false);
+// Registers the compressor installed at `path` with the entries its own DllRegisterServer
+// writes (the same table), or removes them; neither loads the file.
+HRESULT register_compressor(const std::string& path);
+HRESULT unregister_compressor();
 
 // The installation record.
 bool installation_record_exists();

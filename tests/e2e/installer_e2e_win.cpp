@@ -186,6 +186,17 @@ std::string install(Installer& run) {
   return message(run, IDOK, kInstallTimeout);
 }
 
+// The lines of a text, without their line feeds.
+std::vector<std::string> lines(const std::string& text) {
+  std::vector<std::string> result;
+  for (std::size_t at = 0; at < text.size();) {
+    const std::size_t end = std::min(text.find('\n', at), text.size());
+    result.push_back(text.substr(at, end - at));
+    at = end + 1;
+  }
+  return result;
+}
+
 bool ends_with(const std::string& s, const std::string& tail) {
   return s.size() >= tail.size() && s.compare(s.size() - tail.size(), tail.size(), tail) == 0;
 }
@@ -309,12 +320,18 @@ TEST_F(InstallerTest, InstallReinstallAndUninstall) {
     EXPECT_EQ(lower(install(run)), lower("Installation completed!\nDir: " + dir));
     EXPECT_EQ(run.program.wait_exit(), 0u);
   }
-  // The capture program was started there, with that working directory.
+  // The capture program was started there, with that working directory, and by the
+  // desktop's shell: the installer runs elevated, and what the shell starts runs with the
+  // user's own rights.
   ASSERT_TRUE(wait_until([&] { return file_exists(dir + "\\Talvex_started.txt"); }));
-  wait_until(
-      [&] { return read_file(dir + "\\Talvex_started.txt").find('\n') != std::string::npos; });
-  const std::string started = read_file(dir + "\\Talvex_started.txt");
-  EXPECT_EQ(lower(started.substr(0, started.find('\n'))), lower(dir)) << started;
+  wait_until([&] {
+    const std::string text = read_file(dir + "\\Talvex_started.txt");
+    return std::count(text.begin(), text.end(), '\n') >= 3;
+  });
+  const std::vector<std::string> started = lines(read_file(dir + "\\Talvex_started.txt"));
+  ASSERT_EQ(started.size(), 3u);
+  EXPECT_EQ(lower(started[0]), lower(dir));
+  EXPECT_EQ(lower(started[2]), "explorer.exe") << "started by " << started[2];
 
   // Every payload row, installed under its name; and its shortcut, for lnkinfo after the run.
   const std::string links = environment("TALVEX_LINKS_OUT");

@@ -4,7 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <aclapi.h>
 #include <dshow.h>
+#include <sddl.h>
 #include <winioctl.h>
 
 #include <algorithm>
@@ -17,6 +19,7 @@
 #include <thread>
 #include <vector>
 
+#include "codec/codec_ids.h"
 #include "common/com_ptr_win.h"
 #include "installer/installer_messages.h"
 
@@ -136,6 +139,97 @@ void remove_tree(const std::string& folder) {
   fs::remove_all(folder, ignored);
 }
 
+// The owner Wine or Windows reports for `path`, as a SID string; empty when it can't be read.
+std::string owner_of(const std::string& path) {
+  PSID owner = nullptr;
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  std::string text;
+  if (::GetNamedSecurityInfoA(path.c_str(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner,
+                              nullptr, nullptr, nullptr, &descriptor) == ERROR_SUCCESS) {
+    char* sid = nullptr;
+    if (owner && ::ConvertSidToStringSidA(owner, &sid)) {
+      text = sid;
+      ::LocalFree(sid);
+    }
+  }
+  if (descriptor) ::LocalFree(descriptor);
+  return text;
+}
+
+// Gives `folder` to another Unix user ("nobody"), which Wine then reports as an owner that is
+// neither an administrator nor the system. False when that can't be done (not run as root, or
+// outside Wine).
+bool give_to_another_user(const std::string& folder) {
+  const std::string before = owner_of(folder), unix_folder = unix_path(folder);
+  if (unix_folder.empty() || !start_unix_program("Z:\\bin\\chown 65534 \"" + unix_folder + "\""))
+    return false;
+  for (int i = 0; i < 100 && owner_of(folder) == before; ++i) ::Sleep(50);
+  return owner_of(folder) != before;
+}
+
+std::string guid_text(const GUID& guid) {
+  wchar_t wide[64] = {};
+  ::StringFromGUID2(guid, wide, 64);
+  char text[64] = {};
+  ::WideCharToMultiByte(CP_ACP, 0, wide, -1, text, sizeof text, nullptr, nullptr);
+  return text;
+}
+
+// The two registry keys a registration of the compressor makes: its class, and its entry in
+// the compressor category.
+std::string compressor_class_key() { return "CLSID\\" + guid_text(codec::kClsidMjpegCompressor); }
+std::string compressor_category_key() {
+  return "CLSID\\" + guid_text(CLSID_VideoCompressorCategory) + "\\Instance\\" +
+         guid_text(codec::kClsidMjpegCompressor);
+}
+
+// Everything below a key: one line per value (key path, name, type, data in hex), sorted;
+// empty when the key does not exist.
+void dump_key(HKEY parent, const std::string& name, const std::string& path,
+              std::vector<std::string>& lines) {
+  HKEY key = nullptr;
+  if (::RegOpenKeyExA(parent, name.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return;
+  lines.push_back(path + " (key)");
+  for (DWORD i = 0;; ++i) {
+    char value[256];
+    DWORD value_size = sizeof value, type = 0, data_size = 0;
+    if (::RegEnumValueA(key, i, value, &value_size, nullptr, &type, nullptr, &data_size) !=
+        ERROR_SUCCESS)
+      break;
+    std::vector<BYTE> data(data_size);
+    value_size = sizeof value;
+    ::RegEnumValueA(key, i, value, &value_size, nullptr, &type, data.data(), &data_size);
+    std::string line = path + " [" + value + "] type " + std::to_string(type) + ":";
+    char hex[4];
+    for (BYTE b : data) {
+      std::snprintf(hex, sizeof hex, " %02x", b);
+      line += hex;
+    }
+    lines.push_back(line);
+  }
+  std::vector<std::string> subkeys;
+  for (DWORD i = 0;; ++i) {
+    char subkey[256];
+    DWORD size = sizeof subkey;
+    if (::RegEnumKeyExA(key, i, subkey, &size, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+      break;
+    subkeys.push_back(subkey);
+  }
+  for (const std::string& subkey : subkeys) dump_key(key, subkey, path + "\\" + subkey, lines);
+  ::RegCloseKey(key);
+}
+std::vector<std::string> compressor_registration() {
+  std::vector<std::string> lines;
+  dump_key(HKEY_CLASSES_ROOT, compressor_class_key(), "class", lines);
+  dump_key(HKEY_CLASSES_ROOT, compressor_category_key(), "category", lines);
+  std::sort(lines.begin(), lines.end());
+  return lines;
+}
+void remove_compressor_registration() {
+  ::RegDeleteTreeA(HKEY_CLASSES_ROOT, compressor_class_key().c_str());
+  ::RegDeleteTreeA(HKEY_CLASSES_ROOT, compressor_category_key().c_str());
+}
+
 // The file names directly in a folder, sorted.
 std::vector<std::string> listing(const fs::path& folder) {
   std::vector<std::string> names;
@@ -171,6 +265,8 @@ class InstallProcedures : public ::testing::Test {
     env.progress = [this](int increment) { progress_ += increment; };
   }
   void TearDown() override {
+    // Every installation registers the package's compressor: none stays for the other tests.
+    remove_compressor_registration();
     ::RegDeleteKeyA(HKEY_CURRENT_USER, installer_environment().record.key.c_str());
     ::RegDeleteKeyA(HKEY_CURRENT_USER, "Software\\TalvexTest");  // once it is empty
     installer_environment() = saved_;
@@ -449,31 +545,109 @@ TEST_F(InstallProcedures, EmptyingNeverFollowsALink) {
   EXPECT_EQ(current_directory(), before);
 }
 
-// The compressor of the package is registered where it was installed, a broken one is not
-// reported, and the uninstall unregisters it before its file goes.
-TEST_F(InstallProcedures,
-       TheCompressorIsRegisteredFromTheInstallationAndUnregisteredBeforeRemoval) {
-  const auto compressor_server = [] {
-    char path[MAX_PATH] = {};
-    LONG size = sizeof path;
-    ::RegQueryValueA(HKEY_CLASSES_ROOT,
-                     "CLSID\\{2647AAA3-6435-4D2A-9134-00A91A9F139E}\\InprocServer32", path, &size);
-    return std::string(path);
-  };
-  ASSERT_EQ(compressor_server(), "") << "the compressor is registered already";
-  // A package whose compressor is no DLL: the installation still succeeds.
-  std::string directory;
-  EXPECT_EQ(install(directory), kOk);
-  EXPECT_EQ(read(directory + "\\talvex_codec.dll"), "contents of Talvex.005");
-  EXPECT_EQ(compressor_server(), "");
-
+// The compressor of the package is registered where it was installed, with exactly what its
+// own DllRegisterServer writes, and the uninstall removes that registration before its file
+// goes. What each writes is compared key by key, value by value.
+TEST_F(InstallProcedures, TheCompressorIsRegisteredAsItsOwnRegistrationWouldAndRemovedAgain) {
+  ASSERT_EQ(compressor_registration(), std::vector<std::string>{})
+      << "the compressor is registered already";
   ASSERT_TRUE(::CopyFileA((exe_folder() + "\\talvex_codec.dll").c_str(),
                           (root_ + "\\package\\Talvex.005").c_str(), FALSE));
-  EXPECT_EQ(install(directory), kOk);
-  EXPECT_EQ(compressor_server(), directory + "\\talvex_codec.dll");
+  std::string directory;
+  ASSERT_EQ(install(directory), kOk);
+  const std::vector<std::string> by_installer = compressor_registration();
+  ASSERT_FALSE(by_installer.empty());
+  char server[MAX_PATH] = {};
+  LONG size = sizeof server;
+  ::RegQueryValueA(HKEY_CLASSES_ROOT, (compressor_class_key() + "\\InprocServer32").c_str(), server,
+                   &size);
+  EXPECT_EQ(std::string(server), directory + "\\talvex_codec.dll");
+
+  // The compressor's own registration, from the installed file: it removes all the installer
+  // wrote, and writes it back the same.
+  HMODULE codec = ::LoadLibraryA((directory + "\\talvex_codec.dll").c_str());
+  ASSERT_NE(codec, nullptr);
+  using Entry = HRESULT(STDAPICALLTYPE*)();
+  const auto own = [&](const char* name) {
+    const auto entry =
+        reinterpret_cast<Entry>(reinterpret_cast<void*>(::GetProcAddress(codec, name)));
+    return entry ? entry() : E_FAIL;
+  };
+  EXPECT_EQ(own("DllUnregisterServer"), S_OK);
+  EXPECT_EQ(compressor_registration(), std::vector<std::string>{});
+  EXPECT_EQ(own("DllRegisterServer"), S_OK);
+  EXPECT_EQ(compressor_registration(), by_installer);
+  ::FreeLibrary(codec);
+
+  // The uninstall removes what the compressor's own registration wrote.
   EXPECT_EQ(uninstall_files(), kOk);
-  EXPECT_EQ(compressor_server(), "");
+  EXPECT_EQ(compressor_registration(), std::vector<std::string>{});
   EXPECT_FALSE(fs::exists(directory));
+}
+
+// Folders that a normal user made are not the installer's to fill, empty or remove, even with
+// the right names: a base folder owned by someone else is passed over, an installation folder
+// below a product folder owned by someone else is not filled, and a recorded installation
+// directory owned by someone else is not emptied. Wine reports a folder of another Unix user
+// as owned by someone who is neither an administrator nor the system.
+TEST_F(InstallProcedures, FoldersNoAdministratorOwnsAreNeitherFilledNorEmptied) {
+  const std::string arquivos = root_ + "\\arquivos de programas";
+  fs::create_directories(arquivos);
+  if (!give_to_another_user(arquivos)) GTEST_SKIP() << "no folder can be given to another user";
+  std::printf("another user's folder is owned by %s, ours by %s\n", owner_of(arquivos).c_str(),
+              owner_of(root_).c_str());
+  std::string directory;
+  EXPECT_EQ(install(directory), kOk);
+  EXPECT_EQ(directory, installation());
+  EXPECT_EQ(listing(arquivos), std::vector<std::string>{});
+
+  // An installation folder below another user's product folder.
+  EXPECT_EQ(uninstall_files(), kOk);
+  ::RegDeleteKeyA(HKEY_CURRENT_USER, installer_environment().record.key.c_str());
+  const std::string product = root_ + "\\program files\\Talvex";
+  fs::create_directories(product);
+  ASSERT_TRUE(give_to_another_user(product));
+  EXPECT_EQ(install(directory), kNoInstallationDirectory);
+  EXPECT_EQ(directory, "");
+  EXPECT_EQ(listing(product), std::vector<std::string>{});
+  EXPECT_FALSE(installation_record_exists());
+
+  // A recorded installation directory that another user owns.
+  const std::string theirs = root_ + "\\theirs\\Talvex\\Talvex v3";
+  fs::create_directories(theirs);
+  write(theirs + "\\talvex_codec.dll", "theirs");
+  write(theirs + "\\letter.txt", "keep me");
+  ASSERT_TRUE(give_to_another_user(theirs));
+  ::RegDeleteKeyA(HKEY_CURRENT_USER, installer_environment().record.key.c_str());
+  ASSERT_TRUE(write_installation_record(theirs.c_str()));
+  EXPECT_EQ(uninstall_files(), kNoInstallationDirectory);
+  EXPECT_EQ(listing(theirs), (std::vector<std::string>{"letter.txt", "talvex_codec.dll"}));
+}
+
+// The installer runs with administrator rights, and the folder it installs into, or the one
+// a changed record names, may be one that a normal user prepared: neither the installation
+// nor the uninstall loads the compressor it finds there. The package's compressor here is a
+// planted DLL that notes every load.
+TEST_F(InstallProcedures, NeitherTheInstallationNorTheUninstallLoadsTheCompressor) {
+  const std::string marker = root_ + "\\planted_loads.txt";
+  ::SetEnvironmentVariableA("TALVEX_PLANTED_MARKER", marker.c_str());
+  const std::string planted = exe_folder() + "\\talvex_planted.dll";
+  // The planted DLL does note a load.
+  HMODULE module = ::LoadLibraryA(planted.c_str());
+  ASSERT_NE(module, nullptr);
+  ::FreeLibrary(module);
+  ASSERT_TRUE(fs::exists(marker));
+  fs::remove(marker);
+
+  ASSERT_TRUE(::CopyFileA(planted.c_str(), (root_ + "\\package\\Talvex.005").c_str(), FALSE));
+  std::string directory;
+  EXPECT_EQ(install(directory), kOk);
+  EXPECT_EQ(read(directory + "\\talvex_codec.dll"), read(planted));
+  EXPECT_FALSE(fs::exists(marker)) << "the installation loaded the installed compressor";
+  EXPECT_EQ(uninstall_files(), kOk);
+  EXPECT_FALSE(fs::exists(marker)) << "the uninstall loaded the installed compressor";
+  EXPECT_FALSE(fs::exists(directory));
+  ::SetEnvironmentVariableA("TALVEX_PLANTED_MARKER", nullptr);
 }
 
 // CoInitialize fails on a thread already in the multithreaded apartment: the failure comes
