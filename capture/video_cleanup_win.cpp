@@ -3,23 +3,10 @@
 #include <windows.h>
 
 #include "capture/video_cleanup.h"
+#include "common/find_handle_win.h"
 
 namespace talvex {
 namespace {
-
-class FindHandle {
- public:
-  explicit FindHandle(HANDLE h) : h_(h) {}
-  FindHandle(const FindHandle&) = delete;
-  FindHandle& operator=(const FindHandle&) = delete;
-  ~FindHandle() {
-    if (h_ != INVALID_HANDLE_VALUE) ::FindClose(h_);
-  }
-  HANDLE get() const { return h_; }
-
- private:
-  HANDLE h_;
-};
 
 class WinVideoFolder : public VideoFolder {
  public:
@@ -33,7 +20,7 @@ class WinVideoFolder : public VideoFolder {
     FindHandle find(::FindFirstFileExA((path_ + "Talvex_Camera_*.avi").c_str(), FindExInfoBasic,
                                        &found, FindExSearchNameMatch, nullptr,
                                        FIND_FIRST_EX_LARGE_FETCH));
-    if (find.get() == INVALID_HANDLE_VALUE) return ::GetLastError() == ERROR_FILE_NOT_FOUND;
+    if (!find.valid()) return ::GetLastError() == ERROR_FILE_NOT_FOUND;
     do {
       if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;
       const std::uint64_t size =

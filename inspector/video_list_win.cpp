@@ -4,6 +4,7 @@
 
 #include <commctrl.h>
 
+#include "common/find_handle_win.h"
 #include "common/message_box_win.h"
 #include "common/message_catalogue.h"
 #include "inspector/inspector_messages.h"
@@ -12,21 +13,6 @@
 
 namespace talvex {
 namespace {
-
-// Closes a find handle when it leaves scope.
-class FindHandle {
- public:
-  explicit FindHandle(HANDLE h) : handle_(h) {}
-  ~FindHandle() {
-    if (handle_ != INVALID_HANDLE_VALUE) ::FindClose(handle_);
-  }
-  FindHandle(const FindHandle&) = delete;
-  FindHandle& operator=(const FindHandle&) = delete;
-  HANDLE get() const { return handle_; }
-
- private:
-  HANDLE handle_;
-};
 
 // The names matching the video pattern in the working directory, in the order the file
 // system gives them.

@@ -14,6 +14,7 @@
 
 #include "codec/codec_registration_win.h"
 #include "common/com_ptr_win.h"
+#include "common/find_handle_win.h"
 #include "installer/installer_messages.h"
 
 namespace talvex::inst {
@@ -49,21 +50,6 @@ std::string current_directory() {
   if (n == 0 || n >= buffer.size()) return std::string();
   return std::string(buffer.data(), n);
 }
-
-class FindHandle {
- public:
-  explicit FindHandle(HANDLE h) : h_(h) {}
-  FindHandle(const FindHandle&) = delete;
-  FindHandle& operator=(const FindHandle&) = delete;
-  ~FindHandle() {
-    if (valid()) ::FindClose(h_);
-  }
-  bool valid() const { return h_ != INVALID_HANDLE_VALUE; }
-  HANDLE get() const { return h_; }
-
- private:
-  HANDLE h_;
-};
 
 class RegistryKey {
  public:

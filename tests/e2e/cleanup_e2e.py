@@ -20,7 +20,7 @@ import subprocess
 import sys
 import time
 
-from wine_e2e import fresh, log, own_prefix, test_devices
+from wine_e2e import close_talvex, fresh, log, own_prefix, start_talvex, test_devices
 
 WINE, BIN, WORK = sys.argv[1], os.path.abspath(sys.argv[2]), os.path.abspath(sys.argv[3])
 PREFIX = sys.argv[4]
@@ -96,19 +96,7 @@ def probe(path):
 
 def start(folder, frames):
     env = dict(os.environ, TALVEX_TESTCAM_FRAMES="Z:" + frames.replace("/", "\\"))
-    return subprocess.Popen([WINE, os.path.join(BIN, "Talvex.exe")], cwd=folder, env=env,
-                            stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                            stderr=subprocess.DEVNULL)
-
-
-def close(program):
-    subprocess.run([WINE, "taskkill", "/im", "Talvex.exe"], stdout=subprocess.DEVNULL,
-                   stderr=subprocess.DEVNULL)
-    try:
-        program.wait(timeout=30)
-    except subprocess.TimeoutExpired:
-        program.kill()
-        program.wait()
+    return start_talvex(WINE, BIN, folder, env)
 
 
 def mounted(folder):
@@ -144,7 +132,7 @@ def design_run(frames):
         program = start(folder, frames)
         seen, lowest = watch(folder, program, 90, until=lambda: "(046)" in log(folder))
         time.sleep(2)
-        close(program)
+        close_talvex(WINE, program)
         left = set(videos(folder))
         print(f"two-line file: {len(seen)} videos made, lowest free {lowest / MIB:.2f} MB")
         check(len(seen) >= 2, "two-line file: videos were recorded")
@@ -172,7 +160,7 @@ def cleanup_run(frames):
         seen, lowest = watch(folder, program, SECONDS)
         minutes = (time.time() - began) / 60
         alive = program.poll() is None
-        close(program)
+        close_talvex(WINE, program)
         left = videos(folder)
         text = log(folder)
         deleted = [n for n in seen if n not in left]

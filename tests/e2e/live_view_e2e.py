@@ -28,11 +28,10 @@ import time
 
 from PIL import Image, ImageChops, ImageStat
 
-from wine_e2e import fresh as fresh_in, log, test_devices, wait_for
+from wine_e2e import close_talvex, fresh as fresh_in, log, start_talvex, test_devices, wait_for
 
 WINE, BIN, WORK, PUPPETEER = (sys.argv[1], os.path.abspath(sys.argv[2]),
                               os.path.abspath(sys.argv[3]), os.path.abspath(sys.argv[4]))
-TALVEX = os.path.join(BIN, "Talvex.exe")
 BROWSER_SCRIPT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "live_view_browser.js")
 USER, PASSWORD, REALM = "cam one", "s3cret word", "Talvex e2e0123456789ab"
 DIGEST = hashlib.md5(f"{USER}:{REALM}:{PASSWORD}".encode()).hexdigest()
@@ -73,22 +72,11 @@ def fresh(name):
 
 
 def start(folder):
-    return subprocess.Popen([WINE, TALVEX], cwd=folder, stdin=subprocess.DEVNULL,
-                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    return start_talvex(WINE, BIN, folder)
 
 
 def close(process):
-    """As a user closes it: the window gets WM_CLOSE. The seconds until the program ended."""
-    before = time.time()
-    subprocess.run([WINE, "taskkill", "/im", "Talvex.exe"], stdout=subprocess.DEVNULL,
-                   stderr=subprocess.DEVNULL)
-    try:
-        process.wait(timeout=30)
-    except subprocess.TimeoutExpired:
-        process.kill()
-        process.wait()
-        return None
-    return time.time() - before
+    return close_talvex(WINE, process)
 def listening(port):
     try:
         with socket.create_connection(("127.0.0.1", port), timeout=0.5):

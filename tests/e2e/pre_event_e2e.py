@@ -16,7 +16,7 @@ import os
 import subprocess
 import sys
 
-from wine_e2e import fresh, test_devices, wait_for
+from wine_e2e import close_talvex, fresh, start_talvex, test_devices, wait_for
 
 WINE, BIN, WORK = sys.argv[1], os.path.abspath(sys.argv[2]), os.path.abspath(sys.argv[3])
 W, H, BLOCK_W, BLOCK_H = 160, 120, 20, 12
@@ -90,18 +90,11 @@ def main():
         return sorted(n for n in os.listdir(folder) if n.startswith("Talvex_Camera_"))
 
     with test_devices(WINE, BIN):
-        program = subprocess.Popen([WINE, os.path.join(BIN, "Talvex.exe")], cwd=folder, env=env,
-                                   stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                                   stderr=subprocess.DEVNULL)
+        program = start_talvex(WINE, BIN, folder, env)
         try:
             wait_for(listed, 45)
         finally:
-            subprocess.run([WINE, "taskkill", "/im", "Talvex.exe"], stdout=subprocess.DEVNULL,
-                           stderr=subprocess.DEVNULL)
-            try:
-                program.wait(timeout=30)
-            except subprocess.TimeoutExpired:
-                program.kill()
+            close_talvex(WINE, program)
     videos = listed()
     if not videos:
         print("FAIL  no motion video within 45 s")

@@ -72,3 +72,25 @@ def own_prefix(wine, source, work):
         else:
             os.environ["WINEPREFIX"] = saved
         shutil.rmtree(prefix, ignore_errors=True)
+
+
+def start_talvex(wine, bin_dir, folder, env=None):
+    """The capture program started in FOLDER, its output away."""
+    return subprocess.Popen([wine, os.path.join(bin_dir, "Talvex.exe")], cwd=folder, env=env,
+                            stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                            stderr=subprocess.DEVNULL)
+
+
+def close_talvex(wine, process):
+    """As a user closes it: the window gets WM_CLOSE. The seconds until the program ended,
+    or None when it had to be killed after 30 s."""
+    before = time.time()
+    subprocess.run([wine, "taskkill", "/im", "Talvex.exe"], stdout=subprocess.DEVNULL,
+                   stderr=subprocess.DEVNULL)
+    try:
+        process.wait(timeout=30)
+    except subprocess.TimeoutExpired:
+        process.kill()
+        process.wait()
+        return None
+    return time.time() - before
