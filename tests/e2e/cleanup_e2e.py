@@ -2,7 +2,7 @@
 """A disk that never fills: the real capture program under Wine with its video folder on a
 small tmpfs.
 
-  cleanup_e2e.py WINE BIN_DIR WORK_DIR PREFIX [SECONDS]
+  cleanup_e2e.py WINE BIN_DIR WORK_DIR [SECONDS]
 
 The Replay camera plays uncompressed 160 x 120 frames with a bar that moves from frame to
 frame, so motion recordings of 3 s follow one another for as long as the run lasts (about
@@ -11,8 +11,7 @@ recording never stops, the free space never falls below the target by more than 
 video, the oldest videos go first, a read-only video and every other file stay, 050 is
 logged once per clean-up and never with 046, and every video left plays (ffprobe). With a
 two-line configuration file the same drive fills up and nothing is deleted. Prints the
-run's figures. Exits 77 (skipped) when no tmpfs can be mounted. It runs in its own copy of
-the Wine prefix PREFIX, beside the other tests.
+run's figures. Exits 77 (skipped) when no tmpfs can be mounted.
 """
 import os
 import re
@@ -20,11 +19,10 @@ import subprocess
 import sys
 import time
 
-from wine_e2e import close_talvex, fresh, log, own_prefix, start_talvex, test_devices
+from wine_e2e import close_talvex, fresh, log, start_talvex, test_devices
 
 WINE, BIN, WORK = sys.argv[1], os.path.abspath(sys.argv[2]), os.path.abspath(sys.argv[3])
-PREFIX = sys.argv[4]
-SECONDS = int(sys.argv[5]) if len(sys.argv) > 5 else 150
+SECONDS = int(sys.argv[4]) if len(sys.argv) > 4 else 150
 W, H, FRAMES = 160, 120, 30
 DRIVE_MB, KEEP_FREE_MB = 40, 8
 MIB = 1 << 20
@@ -213,7 +211,7 @@ def main():
         print("no tmpfs can be mounted here (not root?): skipped")
         return 77
     subprocess.run(["umount", "-l", probe_folder])
-    with own_prefix(WINE, PREFIX, WORK), test_devices(WINE, BIN):
+    with test_devices(WINE, BIN):
         cleanup_run(frames)
         design_run(frames)
     for f in failures:

@@ -47,33 +47,6 @@ def wait_for(condition, seconds):
     return condition()
 
 
-@contextlib.contextmanager
-def own_prefix(wine, source, work):
-    """A scratch copy of the Wine prefix SOURCE with its own wineserver while the block
-    runs, so that the test runs beside the others: nothing it registers or changes reaches
-    theirs."""
-    prefix = os.path.join(work, "prefix")
-    shutil.rmtree(prefix, ignore_errors=True)
-    subprocess.run(["cp", "-a", source, prefix], check=True)
-    saved = os.environ.get("WINEPREFIX")
-    os.environ["WINEPREFIX"] = prefix
-    server = os.path.join(os.path.dirname(wine), "wineserver64")
-    if not os.path.exists(server):
-        server = "wineserver"
-    try:
-        subprocess.run([server, "-p"])
-        subprocess.run([wine, "cmd.exe", "/c", "exit"], stdin=subprocess.DEVNULL,
-                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        yield prefix
-    finally:
-        subprocess.run([server, "-k"], stderr=subprocess.DEVNULL)
-        if saved is None:
-            del os.environ["WINEPREFIX"]
-        else:
-            os.environ["WINEPREFIX"] = saved
-        shutil.rmtree(prefix, ignore_errors=True)
-
-
 def start_talvex(wine, bin_dir, folder, env=None):
     """The capture program started in FOLDER, its output away."""
     return subprocess.Popen([wine, os.path.join(bin_dir, "Talvex.exe")], cwd=folder, env=env,
