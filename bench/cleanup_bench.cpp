@@ -5,11 +5,11 @@
 #include <dirent.h>
 #include <sys/stat.h>
 
-#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <string>
 
+#include "bench/bench_support.h"
 #include "capture/video_cleanup.h"
 
 namespace {
@@ -21,13 +21,7 @@ const fs::path& video_folder() {
     const fs::path dir = fs::temp_directory_path() / "talvex_cleanup_bench";
     fs::remove_all(dir);
     fs::create_directories(dir);
-    for (int i = 0; i < 20000; ++i) {
-      const int day = 1 + i / 1440, hour = (i / 60) % 24, minute = i % 60;
-      char name[96];
-      std::snprintf(name, sizeof name,
-                    "Talvex_Camera_2026-%02d-%02d_%02d-%02d-00_2026-%02d-%02d_%02d-%02d-30.avi",
-                    1 + (day - 1) / 28, 1 + (day - 1) % 28, hour, minute, 1 + (day - 1) / 28,
-                    1 + (day - 1) % 28, hour, minute);
+    for (const std::string& name : talvex::bench::video_names(20000)) {
       std::ofstream(dir / name) << 'v';
     }
     return dir;

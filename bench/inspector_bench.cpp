@@ -2,27 +2,15 @@
 // of all of them, side by side with the scan that kept the first hundred it met.
 #include <benchmark/benchmark.h>
 
-#include <cstdio>
 #include <string>
 #include <vector>
 
+#include "bench/bench_support.h"
 #include "inspector/video_list.h"
 
 namespace {
 
-std::vector<std::string> folder_names() {
-  std::vector<std::string> names;
-  for (int i = 0; i < 20000; ++i) {
-    const int day = 1 + i / 1440, hour = (i / 60) % 24, minute = i % 60;
-    char name[96];
-    std::snprintf(name, sizeof name,
-                  "Talvex_Camera_2026-%02d-%02d_%02d-%02d-00_2026-%02d-%02d_%02d-%02d-30.avi",
-                  1 + (day - 1) / 28, 1 + (day - 1) % 28, hour, minute, 1 + (day - 1) / 28,
-                  1 + (day - 1) % 28, hour, minute);
-    names.push_back(name);
-  }
-  return names;
-}
+std::vector<std::string> folder_names() { return talvex::bench::video_names(20000); }
 
 const talvex::FilterRange kWholeYear{{2026, 1, 1, 0, 0, 0, 0},
                                      {2026, 1, 1, 0, 0, 0, 0},

@@ -17,6 +17,7 @@ extern "C" {
 #include <jpeglib.h>
 }
 
+#include "bench/bench_support.h"
 #include "capture/avi_recovery.h"
 #include "capture/avi_writer.h"
 #include "capture/recording_stream.h"
@@ -24,6 +25,8 @@ extern "C" {
 #include "codec/mjpeg_encoder.h"
 
 namespace {
+
+using talvex::bench::Folder;
 
 using talvex::dshow::PixelFormat;
 
@@ -116,23 +119,6 @@ talvex::RecordingFormat mjpeg_format(int width, int height) {
   format.format = video_info(width, height);
   return format;
 }
-
-// A scratch folder, current while it lives.
-class Folder {
- public:
-  explicit Folder(const char* name) : path_(std::filesystem::temp_directory_path() / name) {
-    std::filesystem::create_directories(path_);
-    std::filesystem::current_path(path_);
-  }
-  ~Folder() {
-    std::error_code ignored;
-    std::filesystem::current_path("/", ignored);
-    std::filesystem::remove_all(path_, ignored);
-  }
-
- private:
-  std::filesystem::path path_;
-};
 
 // The recorder taking one compressed frame from the streaming thread into its open file.
 void BM_record(benchmark::State& state) {

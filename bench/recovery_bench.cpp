@@ -19,11 +19,14 @@
 #include <string>
 #include <vector>
 
+#include "bench/bench_support.h"
 #include "capture/avi_recovery.h"
 #include "capture/avi_writer.h"
 #include "capture/working_files.h"
 
 namespace {
+
+using talvex::bench::Folder;
 
 std::uint64_t megabytes(const char* variable, int otherwise) {
   const char* mb = std::getenv(variable);
@@ -45,24 +48,6 @@ talvex::AviStream mjpeg_stream(int width, int height) {
   std::memcpy(format.format.data() + 64, "MJPG", 4);
   return *talvex::avi_stream(format);
 }
-
-// A scratch folder, current while it lives.
-class Folder {
- public:
-  explicit Folder(const char* name) : path_(std::filesystem::temp_directory_path() / name) {
-    std::filesystem::remove_all(path_);
-    std::filesystem::create_directories(path_);
-    std::filesystem::current_path(path_);
-  }
-  ~Folder() {
-    std::error_code ignored;
-    std::filesystem::current_path("/", ignored);
-    std::filesystem::remove_all(path_, ignored);
-  }
-
- private:
-  std::filesystem::path path_;
-};
 
 void sync_temporary_recording() {
   if (std::FILE* f = std::fopen(talvex::kTempRecordingName, "rb+")) {

@@ -1,31 +1,24 @@
 #!/usr/bin/env bash
-# The installer end to end, in a scratch copy of the Wine prefix so that what it installs,
-# its shortcuts and its registry record stay out of every other test:
+# The installer end to end, run by own_prefix.sh in a scratch copy of the Wine prefix so
+# that what it installs, its shortcuts and its registry record stay out of every other test:
 #   unpack the package zip into the copy's drive C:, check that its payload is what the
 #   build made, put the capture program's stand-in in as Talvex.000, run the driven tests
 #   with the copy's own wineserver, then read the shortcuts they left with lnkinfo and check
 #   the installed kit's recording with ffprobe.
-# Arguments: package zip, stand-in exe, test exe, the Wine prefix to copy.
+# Arguments: package zip, stand-in exe, test exe.
 set -euo pipefail
+prefix=$WINEPREFIX  # the copy, which the shared settings below would replace
 . "$(dirname "$0")/../../scripts/lib.sh"
-zip=$1 stand_in=$2 tests=$3 source_prefix=$4
+export WINEPREFIX=$prefix
+zip=$1 stand_in=$2 tests=$3
 
 scratch=$(mktemp -d /tmp/talvex_installer_e2e.XXXXXX)
-export WINEPREFIX=$scratch/prefix
-cleanup() {
-  "$WINESERVER" -k 2>/dev/null || true
-  rm -rf "$scratch"
-}
-trap cleanup EXIT
-
-cp -a "$source_prefix" "$WINEPREFIX"
+trap 'rm -rf "$scratch"' EXIT
 mkdir -p "$WINEPREFIX/drive_c/package" "$scratch/links" "$scratch/videos"
 (cd "$WINEPREFIX/drive_c/package" && cmake -E tar xf "$zip")
 package=$(basename "$zip" .zip)
 export TALVEX_PACKAGE="C:\\package\\$package"
 
-"$WINESERVER" -p
-"$WINE" cmd.exe /c exit </dev/null >/dev/null 2>&1 || true
 # The copy starts without our filters: the running wineserver of the source prefix writes
 # its registry back only from time to time, so the copied one may still hold cameras or the
 # compressor that other tests registered and removed again.
